@@ -1,0 +1,79 @@
+#include "codelist/extract_codes.hpp"
+
+#include <array>
+
+#include "codelist/line_rules.hpp"
+
+namespace codelist {
+namespace {
+
+constexpr const char* input_name = "code.txt";
+constexpr const char* output_name = "code_new.txt";
+
+// Everything that goes into the file is shown on the console first.
+void echo_text(std::string_view text, textio::text_stream& output) {
+  textio::print_text(text);
+  textio::write_text(text, output);
+}
+
+run_outcome report(const copy_result& copied, bool written) {
+  // The rule closes the echo, so it is shown only when something was echoed.
+  if (copied.header_found) textio::print_text(separator_rule);
+  if (copied.read_failed) {
+    textio::print_text(read_failure_message);
+    return run_outcome::read_failed;
+  }
+  if (!written) {
+    textio::print_text(write_failure_message);
+    return run_outcome::write_failed;
+  }
+  if (copied.header_found) textio::print_text(completion_message);
+  return run_outcome::done;
+}
+
+}  // namespace
+
+copy_result copy_code_list(textio::text_stream& input, textio::text_stream& output) {
+  std::array<char, line_buffer_size> line_buffer;
+  std::optional<std::string_view> line;
+
+  while ((line = textio::read_text_line(line_buffer, input)) && !is_header_line(*line)) {
+  }
+  if (!line) return {false, input.failed()};
+  echo_text(*line, output);
+  // The line after the header line belongs to the header block whatever it
+  // holds. When the input ends there, there is nothing to copy.
+  if ((line = textio::read_text_line(line_buffer, input))) {
+    echo_text(*line, output);
+  } else if (input.failed()) {
+    return {true, true};
+  }
+  echo_text(code_heading, output);
+
+  while ((line = textio::read_text_line(line_buffer, input))) {
+    if (is_code_line(*line)) echo_text(normalize_code_line(line_buffer), output);
+  }
+  return {true, input.failed()};
+}
+
+run_outcome extract_codes() {
+  auto input = textio::open_input(input_name);
+  if (!input) {
+    textio::print_text(open_failure_message);
+    return run_outcome::open_failed;
+  }
+  auto output = textio::open_output(output_name, *input);
+  if (!output) {
+    textio::print_text(open_failure_message);
+    textio::close_stream(*input);
+    return run_outcome::open_failed;
+  }
+  const copy_result copied = copy_code_list(*input, *output);
+  textio::close_stream(*input);
+  // Closed before the verdict, so that a failure of the last flush or of the
+  // close itself is part of it.
+  const bool written = textio::close_stream(*output);
+  return report(copied, written);
+}
+
+}  // namespace codelist

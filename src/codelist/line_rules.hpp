@@ -1,0 +1,65 @@
+// What the tool recognises in code.txt, what it writes to code_new.txt, and
+// the exact bytes of its console messages. Lines are taken by their length,
+// so a NUL byte in a line counts like any other byte.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+
+namespace codelist {
+
+// One line as the reader delivers it: at most 199 bytes and a NUL. A longer
+// line arrives as several pieces, and each piece is judged as a line.
+inline constexpr std::size_t line_buffer_size = 200;
+
+// A code: eight code digits, a space, eight code digits; whatever follows is
+// a comment and is not copied.
+inline constexpr std::size_t code_length = 17;
+
+// The first line that qualifies starts the header block: seven bytes or more,
+// the seventh a line feed (six bytes and a line end) or an "l".
+bool is_header_line(std::string_view line);
+
+// A line that starts with a code. Code digits are 0-9 and upper-case A-F.
+bool is_code_line(std::string_view line);
+
+// Cuts a code line to its code and a line feed, in place, and returns it.
+// `line` is the line buffer holding a line that passed is_code_line().
+std::string_view normalize_code_line(std::span<char> line);
+
+// Written between the header block and the codes: an empty line, then "Code".
+inline constexpr std::string_view code_heading = "\nCode\n";
+
+// The console texts are Shift-JIS (code page 932) bytes, shown unchanged.
+
+// "ファイルオープンエラー" (file open error)
+inline constexpr std::string_view open_failure_message =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x83\x49\x81\x5B\x83\x76\x83\x93"
+    "\x83\x47\x83\x89\x81\x5B\n";
+
+// "ファイル読み込みエラー" (file read error)
+inline constexpr std::string_view read_failure_message =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x93\xC7\x82\xDD\x8D\x9E\x82\xDD"
+    "\x83\x47\x83\x89\x81\x5B\n";
+
+// "ファイル書き込みエラー" (file write error)
+inline constexpr std::string_view write_failure_message =
+    "\x83\x74\x83\x40\x83\x43\x83\x8B\x8F\x91\x82\xAB\x8D\x9E\x82\xDD"
+    "\x83\x47\x83\x89\x81\x5B\n";
+
+// A rule of 22 heavy box-drawing lines, set off by empty lines.
+inline constexpr std::string_view separator_rule =
+    "\n"
+    "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
+    "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
+    "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
+    "\n\n";
+
+// "上記のcode_new.txt を作成しました" (created the code_new.txt above)
+inline constexpr std::string_view completion_message =
+    "\x8F\xE3\x8B\x4C\x82\xCC"
+    "code_new.txt "
+    "\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n\n";
+
+}  // namespace codelist

@@ -1,0 +1,77 @@
+#include "codelist/line_rules.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+namespace codelist {
+namespace {
+
+using namespace std::string_literals;
+
+TEST(line_rules, recognises_header_and_code_lines) {
+  struct row {
+    const char* name;
+    std::string line;
+    bool header;
+    bool code;
+  };
+  const row rows[] = {
+      {"six bytes and a line end", "ABCDEF\n", true, false},
+      {"five bytes", "ABCDE\n", false, false},
+      {"seven bytes", "ABCDEFG\n", false, false},
+      {"l as seventh byte", "ABCDEFl\n", true, false},
+      {"l with more after it", "123456lx\n", true, false},
+      {"six bytes without a line end", "ABCDEF", false, false},
+      {"NUL counts as a byte", "AB\0DEF\n"s, true, false},
+      {"code", "0123ABCD 89ABCDEF\n", false, true},
+      {"code at the end of the file", "0123ABCD 89ABCDEF", false, true},
+      {"code and a comment", "0123ABCD 89ABCDEF extra words\n", false, true},
+      {"code and a NUL", "0123ABCD 89ABCDEF\0x\n"s, false, true},
+      {"all digits", "01234567 89ABCDEF\n", false, true},
+      {"lower-case digits", "0123abcd 89ABCDEF\n", false, false},
+      {"lower-case in the second word", "0123ABCD 89ABCDEf\n", false, false},
+      {"two blanks", "0123ABCD  89ABCDEF\n", false, false},
+      {"dash", "0123ABCD-89ABCDEF\n", false, false},
+      {"tab", "0123ABCD\t89ABCDEF\n", false, false},
+      {"second word too short", "0123ABCD 89ABCDE\n", false, false},
+      {"second word too short at the end", "0123ABCD 89ABCDE", false, false},
+      {"leading blank", " 0123ABCD 89ABCDEF\n", false, false},
+      {"G is no code digit", "0123ABCG 89ABCDEF\n", false, false},
+      {"NUL inside the code", "0123\0BCD 89ABCDEF\n"s, false, false},
+      {"empty", "", false, false},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(is_header_line(r.line), r.header);
+    EXPECT_EQ(is_code_line(r.line), r.code);
+  }
+}
+
+TEST(line_rules, cuts_a_code_line_to_its_code) {
+  std::array<char, line_buffer_size> buffer{};
+  const std::string line = "0123ABCD 89ABCDEF ; comment\n";
+  std::memcpy(buffer.data(), line.data(), line.size() + 1);
+  EXPECT_EQ(normalize_code_line(buffer), "0123ABCD 89ABCDEF\n");
+  EXPECT_EQ(buffer[18], '\0');
+
+  // A code at the very end of the file has neither a line feed nor a comment.
+  std::memcpy(buffer.data(), "0123ABCD 89ABCDEF", 18);
+  EXPECT_EQ(normalize_code_line(buffer), "0123ABCD 89ABCDEF\n");
+}
+
+TEST(line_rules, console_texts_have_their_exact_lengths) {
+  // The texts are built from split literals; a slip in a hex escape changes
+  // the length.
+  EXPECT_EQ(open_failure_message.size(), 23u);
+  EXPECT_EQ(read_failure_message.size(), 23u);
+  EXPECT_EQ(write_failure_message.size(), 23u);
+  EXPECT_EQ(separator_rule.size(), 47u);
+  EXPECT_EQ(completion_message.size(), 35u);
+  EXPECT_EQ(completion_message.substr(6, 13), "code_new.txt ");
+}
+
+}  // namespace
+}  // namespace codelist

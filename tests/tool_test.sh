@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Runs the built tool in scratch folders and compares its console bytes, the
+# bytes of code_new.txt and its exit status exactly.
+#
+#   tool_test.sh [--portable] COMMAND [ARGS...]
+#
+# COMMAND runs the tool, e.g. build/release/codelist, or a Windows build
+# through wine. --portable leaves out the cases that need POSIX descriptors,
+# devices or links.
+set -u
+
+portable=0
+if [ "${1-}" = --portable ]; then
+  portable=1
+  shift
+fi
+[ $# -gt 0 ] || { echo "usage: $0 [--portable] COMMAND [ARGS...]" >&2; exit 2; }
+tool=("$@")
+# Every case runs in a folder of its own, so a relative path must not depend
+# on the folder the script was started in.
+if [[ ${tool[0]} == */* && -e ${tool[0]} ]]; then
+  tool[0]="$(cd "$(dirname "${tool[0]}")" && pwd)/$(basename "${tool[0]}")"
+fi
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+passed=0
+failed=0
+
+# The console texts, as printf formats with the tool's CR LF line ends.
+open_failure='\x83\x74\x83\x40\x83\x43\x83\x8B\x83\x49\x81\x5B\x83\x76\x83\x93\x83\x47\x83\x89\x81\x5B\r\n'
+read_failure='\x83\x74\x83\x40\x83\x43\x83\x8B\x93\xC7\x82\xDD\x8D\x9E\x82\xDD\x83\x47\x83\x89\x81\x5B\r\n'
+write_failure='\x83\x74\x83\x40\x83\x43\x83\x8B\x8F\x91\x82\xAB\x8D\x9E\x82\xDD\x83\x47\x83\x89\x81\x5B\r\n'
+rule="\\r\\n$(for _ in $(seq 22); do printf '%s' '\x84\xAA'; done)\\r\\n\\r\\n"
+completion='\x8F\xE3\x8B\x4C\x82\xCCcode_new.txt \x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xDC\x82\xB5\x82\xBD\r\n\r\n'
+x199=$(printf 'x%.0s' $(seq 199))
+
+# A fresh folder for one case, holding code.txt made from a printf format
+# (or no code.txt for the format NONE).
+new_case() {
+  case_name=$1
+  dir="$scratch/$((passed + failed))"
+  mkdir "$dir"
+  [ "$2" = NONE ] || printf "$2" > "$dir/code.txt"
+}
+
+# Runs the tool in the case's folder with standard output to .console.
+run_tool() {
+  (cd "$dir" && "${tool[@]}" "$@" > .console)
+  status=$?
+}
+
+fail() {
+  echo "FAIL: $case_name: $*"
+  failed=$((failed + 1))
+}
+
+# Compares a file with a printf format; ABSENT means the file must not exist.
+expect_bytes() {
+  local what=$1 format=$2
+  if [ "$format" = ABSENT ]; then
+    [ ! -e "$dir/$what" ] || { fail "$what exists"; return 1; }
+    return 0
+  fi
+  printf "$format" > "$dir/.expected"
+  if [ ! -f "$dir/$what" ] || ! cmp -s "$dir/.expected" "$dir/$what"; then
+    fail "$what differs"
+    echo "  expected: $(od -An -c "$dir/.expected" | head -5)"
+    [ -f "$dir/$what" ] && echo "  actual:   $(od -An -c "$dir/$what" | head -5)"
+    return 1
+  fi
+}
+
+expect_status() {
+  [ "$status" = "$1" ] || { fail "exit status $status, expected $1"; return 1; }
+}
+
+pass() { passed=$((passed + 1)); }
+
+# One row: name | code.txt | console | code_new.txt | exit status.
+# The console of a normal run is the file, the rule and the completion.
+ok_run() { printf '%s' "$1$rule$completion"; }
+
+example_file='TITLE1\r\nGame\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n'
+rows=(
+  "example of the run|TITLE1\nGame\njunk\n0123ABCD 89ABCDEF ; note\n0123ABCD 89abcdef\n|$(ok_run "$example_file")|$example_file|0"
+  "CR LF input gives one CR LF|TITLE1\r\nGame\r\n0123ABCD 89ABCDEF\r\n|$(ok_run "$example_file")|$example_file|0"
+  "no header line|abc\n0123ABCD 89ABCDEF\n|||0"
+  "empty code.txt||||0"
+  "no code.txt|NONE|$open_failure|ABSENT|1"
+  "codes before the header are dropped|0123ABCD 89ABCDEF\nTITLE1\nGame\n|$(ok_run 'TITLE1\r\nGame\r\n\r\nCode\r\n')|TITLE1\r\nGame\r\n\r\nCode\r\n|0"
+  "code after the header is copied whole|TITLE1\n0123ABCD 89ABCDEF ; x\n|$(ok_run 'TITLE1\r\n0123ABCD 89ABCDEF ; x\r\n\r\nCode\r\n')|TITLE1\r\n0123ABCD 89ABCDEF ; x\r\n\r\nCode\r\n|0"
+  "header is the last line|junk\nTITLE1\n|$(ok_run 'TITLE1\r\n\r\nCode\r\n')|TITLE1\r\n\r\nCode\r\n|0"
+  "header is the last line, without a line end|ABCDEFl|$(ok_run 'ABCDEFl\r\nCode\r\n')|ABCDEFl\r\nCode\r\n|0"
+  "six bytes at the end are no header|ABCDEF|||0"
+  "l as seventh byte|123456lx\nsub\n0123ABCD 89ABCDEF\n|$(ok_run '123456lx\r\nsub\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n')|123456lx\r\nsub\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n|0"
+  "a later header-like line is no code|TITLE1\nGame\nTITLE2\nGame 2\n0123ABCD 89ABCDEF\n|$(ok_run "$example_file")|$example_file|0"
+  "last code without a line end|TITLE1\nGame\n0123ABCD 89ABCDEF|$(ok_run "$example_file")|$example_file|0"
+  "near misses are dropped|TITLE1\nGame\n0123abcd 89ABCDEF\n0123ABCD  89ABCDEF\n0123ABCD\t89ABCDEF\n 0123ABCD 89ABCDEF\n0123ABCD 89ABCDE\n0123ABCD 89ABCDEF\n|$(ok_run "$example_file")|$example_file|0"
+  "NUL bytes pass whole|TI\x00LE1\nGa\x00me\n0123ABCD 89ABCDEF\x00tail\n|$(ok_run 'TI\x00LE1\r\nGa\x00me\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n')|TI\x00LE1\r\nGa\x00me\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n|0"
+  "Ctrl-Z ends the input|TITLE1\nGame\n0123ABCD 89ABCDEF\n\x1A""00000000 00000000\n|$(ok_run "$example_file")|$example_file|0"
+  "a piece of a long line is a line|TITLE1\nGame\n${x199}0123ABCD 89ABCDEF\n|$(ok_run "$example_file")|$example_file|0"
+  "percent signs are data|TITLE%%\n%%s%%d%%n\n|$(ok_run 'TITLE%%\r\n%%s%%d%%n\r\n\r\nCode\r\n')|TITLE%%\r\n%%s%%d%%n\r\n\r\nCode\r\n|0"
+  "Shift-JIS passes unchanged|\x83\x5E\x83\x43\x83\x67\n\x83\x51\x81\x5B\x83\x80\n0123ABCD 89ABCDEF \x83\x81\x83\x82\n|$(ok_run '\x83\x5E\x83\x43\x83\x67\r\n\x83\x51\x81\x5B\x83\x80\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n')|\x83\x5E\x83\x43\x83\x67\r\n\x83\x51\x81\x5B\x83\x80\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n|0"
+)
+
+for row in "${rows[@]}"; do
+  IFS='|' read -r name input console file want <<< "$row"
+  new_case "$name" "$input"
+  run_tool
+  expect_status "$want" && expect_bytes .console "$console" && expect_bytes code_new.txt "$file" && pass
+done
+
+new_case "arguments are ignored" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+run_tool --help extra
+expect_status 0 && expect_bytes .console "$(ok_run "$example_file")" &&
+  expect_bytes code_new.txt "$example_file" && pass
+
+new_case "an old code_new.txt is emptied even without a header" 'no header here\n'
+printf 'old contents\r\n' > "$dir/code_new.txt"
+run_tool
+expect_status 0 && expect_bytes .console '' && expect_bytes code_new.txt '' && pass
+
+new_case "code_new.txt is a folder" 'TITLE1\nGame\n'
+mkdir "$dir/code_new.txt"
+run_tool
+expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+new_case "code.txt is a folder" NONE
+mkdir "$dir/code.txt"
+run_tool
+expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code_new.txt ABSENT && pass
+
+# Many codes, so that the echo fills any pipe and every buffer several times.
+many_codes=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF ; %d\\n' "$i" "$i"; done)
+many_codes_file=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF\\r\\n' "$i"; done)
+new_case "many codes" "TITLE1\\nGame\\n$many_codes"
+run_tool
+expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" &&
+  expect_bytes .console "$(ok_run "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file")" && pass
+
+if [ "$portable" = 0 ]; then
+  for link in "ln" "ln -s"; do
+    new_case "code_new.txt is code.txt ($link)" 'TITLE1\nGame\n'
+    (cd "$dir" && $link code.txt code_new.txt)
+    run_tool
+    expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+  done
+
+  new_case "a full disk is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+  ln -s /dev/full "$dir/code_new.txt"
+  run_tool
+  expect_status 1 && expect_bytes .console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n0123ABCD 89ABCDEF\\r\\n$rule$write_failure" && pass
+
+  new_case "a read error is no end of input" NONE
+  ln -s /proc/self/mem "$dir/code.txt"
+  run_tool
+  expect_status 1 && expect_bytes .console "$read_failure" && expect_bytes code_new.txt '' && pass
+
+  # The console never costs the file, nor the exit status.
+  for console in "closed" "full" "broken pipe"; do
+    new_case "console $console" "TITLE1\\nGame\\n$many_codes"
+    case $console in
+      closed) (cd "$dir" && "${tool[@]}" >&-) ;;
+      full) (cd "$dir" && "${tool[@]}" > /dev/full) ;;
+      "broken pipe") (cd "$dir" && "${tool[@]}" | head -c1 > /dev/null; exit "${PIPESTATUS[0]}") ;;
+    esac
+    status=$?
+    expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
+  done
+
+  new_case "code.txt is a pipe" NONE
+  mkfifo "$dir/code.txt"
+  # The writer gives up if the tool never opens the pipe.
+  timeout 20 sh -c 'printf "TITLE1\nGame\n0123ABCD 89ABCDEF\n" > "$1"' sh "$dir/code.txt" &
+  run_tool
+  wait
+  expect_status 0 && expect_bytes code_new.txt "$example_file" && pass
+fi
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
