@@ -5,8 +5,8 @@
 #   tool_test.sh [--portable] COMMAND [ARGS...]
 #
 # COMMAND runs the tool, e.g. build/release/codelist, or a Windows build
-# through wine. --portable leaves out the cases that need POSIX descriptors,
-# devices or links.
+# through wine. --portable leaves out the cases that need a device, /proc or a
+# FIFO where a file should be.
 set -u
 
 portable=0
@@ -16,6 +16,13 @@ if [ "${1-}" = --portable ]; then
 fi
 [ $# -gt 0 ] || { echo "usage: $0 [--portable] COMMAND [ARGS...]" >&2; exit 2; }
 tool=("$@")
+# Every case runs in a folder of its own, so a relative path in the command
+# must not depend on the folder the script was started in.
+for i in "${!tool[@]}"; do
+  if [[ ${tool[i]} == */* && ${tool[i]} != /* && -e ${tool[i]} ]]; then
+    tool[i]="$(cd "$(dirname "${tool[i]}")" && pwd)/$(basename "${tool[i]}")"
+  fi
+done
 # Every case runs in a folder of its own, so a relative path must not depend
 # on the folder the script was started in.
 if [[ ${tool[0]} == */* && -e ${tool[0]} ]]; then
@@ -139,14 +146,27 @@ run_tool
 expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" &&
   expect_bytes .console "$(ok_run "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file")" && pass
 
-if [ "$portable" = 0 ]; then
-  for link in "ln" "ln -s"; do
-    new_case "code_new.txt is code.txt ($link)" 'TITLE1\nGame\n'
-    (cd "$dir" && $link code.txt code_new.txt)
-    run_tool
-    expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
-  done
+for link in "ln" "ln -s"; do
+  new_case "code_new.txt is code.txt ($link)" 'TITLE1\nGame\n'
+  (cd "$dir" && $link code.txt code_new.txt)
+  run_tool
+  expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+done
 
+# The console never costs the file, nor the exit status.
+for console in "closed" "full" "broken pipe"; do
+  new_case "console $console" "TITLE1\\nGame\\n$many_codes"
+  case $console in
+    closed) (cd "$dir" && "${tool[@]}" >&-) ;;
+    full) (cd "$dir" && "${tool[@]}" > /dev/full) ;;
+    "broken pipe") (cd "$dir" && "${tool[@]}" | head -c1 > /dev/null; exit "${PIPESTATUS[0]}") ;;
+  esac
+  status=$?
+  expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
+done
+
+# Devices, /proc and FIFOs are not files that a Windows program can open.
+if [ "$portable" = 0 ]; then
   new_case "a full disk is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
   ln -s /dev/full "$dir/code_new.txt"
   run_tool
@@ -156,18 +176,6 @@ if [ "$portable" = 0 ]; then
   ln -s /proc/self/mem "$dir/code.txt"
   run_tool
   expect_status 1 && expect_bytes .console "$read_failure" && expect_bytes code_new.txt '' && pass
-
-  # The console never costs the file, nor the exit status.
-  for console in "closed" "full" "broken pipe"; do
-    new_case "console $console" "TITLE1\\nGame\\n$many_codes"
-    case $console in
-      closed) (cd "$dir" && "${tool[@]}" >&-) ;;
-      full) (cd "$dir" && "${tool[@]}" > /dev/full) ;;
-      "broken pipe") (cd "$dir" && "${tool[@]}" | head -c1 > /dev/null; exit "${PIPESTATUS[0]}") ;;
-    esac
-    status=$?
-    expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
-  done
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"
