@@ -10,12 +10,6 @@ namespace {
 constexpr const char* input_name = "code.txt";
 constexpr const char* output_name = "code_new.txt";
 
-// Everything that goes into the file is shown on the console first.
-void echo_text(std::string_view text, textio::text_stream& output) {
-  textio::print_text(text);
-  textio::write_text(text, output);
-}
-
 run_outcome report(const copy_result& copied, bool written) {
   // The rule closes the echo, so it is shown only when something was echoed.
   if (copied.header_found) textio::print_text(separator_rule);
@@ -40,18 +34,18 @@ copy_result copy_code_list(textio::text_stream& input, textio::text_stream& outp
   while ((line = textio::read_text_line(line_buffer, input)) && !is_header_line(*line)) {
   }
   if (!line) return {false, input.failed()};
-  echo_text(*line, output);
+  textio::echo_text(*line, output);
   // The line after the header line belongs to the header block whatever it
   // holds. When the input ends there, there is nothing to copy.
   if ((line = textio::read_text_line(line_buffer, input))) {
-    echo_text(*line, output);
+    textio::echo_text(*line, output);
   } else if (input.failed()) {
     return {true, true};
   }
-  echo_text(code_heading, output);
+  textio::echo_text(code_heading, output);
 
   while ((line = textio::read_text_line(line_buffer, input))) {
-    if (is_code_line(*line)) echo_text(normalize_code_line(line_buffer), output);
+    if (is_code_line(*line)) textio::echo_text(normalize_code_line(line_buffer), output);
   }
   return {true, input.failed()};
 }

@@ -1,15 +1,24 @@
 #include "codelist/line_rules.hpp"
 
+#include <array>
+
 namespace codelist {
 namespace {
 
-bool is_code_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
-
-bool is_code_word(std::string_view word) {
-  for (const char c : word) {
-    if (!is_code_digit(c)) return false;
+// Every line of a long list passes through is_code_line, so a digit is one
+// table look-up rather than a chain of comparisons.
+constexpr auto code_digits = [] {
+  std::array<bool, 256> table{};
+  for (const char c : std::string_view("0123456789ABCDEF")) {
+    table[static_cast<unsigned char>(c)] = true;
   }
-  return true;
+  return table;
+}();
+
+bool is_code_word(const char* word) {
+  bool all = true;
+  for (int i = 0; i < 8; ++i) all &= code_digits[static_cast<unsigned char>(word[i])];
+  return all;
 }
 
 }  // namespace
@@ -19,8 +28,8 @@ bool is_header_line(std::string_view line) {
 }
 
 bool is_code_line(std::string_view line) {
-  return line.size() >= code_length && is_code_word(line.substr(0, 8)) &&
-         line[8] == ' ' && is_code_word(line.substr(9, 8));
+  return line.size() >= code_length && line[8] == ' ' && is_code_word(line.data()) &&
+         is_code_word(line.data() + 9);
 }
 
 std::string_view normalize_code_line(std::span<char> line) {

@@ -1,9 +1,14 @@
 #include "textio/text_stream.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstring>
 #include <utility>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -155,21 +160,111 @@ void prepare_standard_output() { signal(SIGPIPE, SIG_IGN); }
 
 #endif
 
-// Removes every carriage return from [begin, end) and returns the new end.
-char* drop_carriage_returns(char* begin, char* end) {
-  auto* out = static_cast<char*>(std::memchr(begin, carriage_return, end - begin));
-  if (out == nullptr) return end;
-  for (char* in = out + 1; in < end;) {
-    auto* next = static_cast<char*>(std::memchr(in, carriage_return, end - in));
-    if (next == nullptr) next = end;
-    std::memmove(out, in, next - in);
-    out += next - in;
-    in = next + 1;
+// The two scans below run over every byte of a long list. Where SSE2 is
+// there (every x86-64, Windows included) they look at 16 bytes at a time;
+// the byte loop that follows each handles the tail, and everything on other
+// processors.
+
+struct line_part {
+  std::size_t stored;    // bytes stored, carriage returns left out
+  std::size_t consumed;  // bytes of input used up
+  bool ended;            // a line feed was stored
+};
+
+// Copies input bytes from [from, end) to [to, to_end) until a line feed has
+// been copied, `room` bytes have been stored or the input runs out, leaving
+// out every carriage return. Bytes past the ones stored may be overwritten up
+// to `to_end`.
+line_part copy_line_part(const char* from, const char* end, char* to, std::size_t room,
+                         const char* to_end) {
+  const char* p = from;
+  char* q = to;
+  char* const q_limit = to + room;
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8(line_feed);
+  const __m128i cr = _mm_set1_epi8(carriage_return);
+  while (end - p >= 16 && to_end - q >= 16 && q < q_limit) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), block);
+    const auto special = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr))));
+    const auto plain = static_cast<std::size_t>(std::countr_zero(special | 0x10000u));
+    const auto left = static_cast<std::size_t>(q_limit - q);
+    if (plain >= left) {
+      p += left;
+      q += left;
+      break;
+    }
+    p += plain;
+    q += plain;
+    if (plain == 16) continue;
+    // A CR LF line end, the usual case, ends the line at once.
+    if (*p == carriage_return && (end - p < 2 || p[1] != line_feed)) {
+      ++p;
+      continue;
+    }
+    p += *p == carriage_return ? 2 : 1;
+    *q++ = line_feed;
+    return {static_cast<std::size_t>(q - to), static_cast<std::size_t>(p - from), true};
   }
-  return out;
+#endif
+  while (p < end && q < q_limit) {
+    const char c = *p++;
+    if (c == carriage_return) continue;
+    *q++ = c;
+    if (c == line_feed) {
+      return {static_cast<std::size_t>(q - to), static_cast<std::size_t>(p - from), true};
+    }
+  }
+  return {static_cast<std::size_t>(q - to), static_cast<std::size_t>(p - from), false};
+}
+
+// Copies [p, end) to `q` with every line feed as CR LF and returns the new
+// end of the copy. Room for twice the input and 16 bytes more is needed.
+char* expand_line_feeds(const char* p, const char* end, char* q) {
+#ifdef __SSE2__
+  const __m128i lf = _mm_set1_epi8(line_feed);
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), block);
+    const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)));
+    if (lfs == 0) {
+      p += 16;
+      q += 16;
+      continue;
+    }
+    const int plain = std::countr_zero(lfs);
+    p += plain + 1;
+    q += plain;
+    *q++ = carriage_return;
+    *q++ = line_feed;
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == line_feed) *q++ = carriage_return;
+    *q++ = *p;
+  }
+  return q;
+}
+
+// Hands `text` to `emit` with every line feed as CR LF, a slice at a time,
+// so that the console and the file can share one conversion.
+template <typename Emit>
+void convert_line_ends(std::string_view text, Emit emit) {
+  constexpr std::size_t slice = 256;
+  char converted[2 * slice + 16];
+  while (!text.empty()) {
+    const std::string_view part = text.substr(0, slice);
+    text.remove_prefix(part.size());
+    const char* end =
+        expand_line_feeds(part.data(), part.data() + part.size(), converted);
+    emit(converted, static_cast<std::size_t>(end - converted));
+  }
 }
 
 }  // namespace
+
+text_stream& standard_output();
 
 text_stream::text_stream(int fd, mode m, std::size_t buffer_size)
     : fd_(fd),
@@ -192,29 +287,24 @@ text_stream::~text_stream() {
   if (fd_ >= 0 && mode_ != mode::console) close_file(fd_);
 }
 
-// Reads the next chunk and cleans it before any of it is delivered: it is cut
-// at a Ctrl-Z, which ends the input for good, and loses every carriage
-// return. Returns false when no clean byte is left to deliver.
+// Reads the next chunk. A Ctrl-Z ends the input for good, so the chunk is cut
+// there; carriage returns are left out as lines are copied from it. Returns
+// false when no byte is left to deliver.
 bool text_stream::fill() {
   begin_ = end_ = 0;
   while (!at_end_ && !failed_) {
     const long n = read_some(fd_, buffer_.get(), capacity_);
     if (n < 0) {
       failed_ = true;
-      break;
-    }
-    if (n == 0) {
+    } else if (n == 0) {
       at_end_ = true;
-      break;
+    } else {
+      const auto* z = static_cast<const char*>(std::memchr(buffer_.get(), ctrl_z, n));
+      at_end_ = z != nullptr;
+      end_ = z != nullptr ? static_cast<std::size_t>(z - buffer_.get())
+                          : static_cast<std::size_t>(n);
+      if (end_ > 0) return true;
     }
-    char* const chunk = buffer_.get();
-    char* end = chunk + n;
-    if (auto* z = static_cast<char*>(std::memchr(chunk, ctrl_z, n))) {
-      end = z;
-      at_end_ = true;
-    }
-    end_ = static_cast<std::size_t>(drop_carriage_returns(chunk, end) - chunk);
-    if (end_ > 0) return true;
   }
   return false;
 }
@@ -229,6 +319,11 @@ void text_stream::flush() {
 }
 
 void text_stream::put(const char* bytes, std::size_t count) {
+  if (!failed_ && count <= capacity_ - end_) {
+    std::memcpy(buffer_.get() + end_, bytes, count);
+    end_ += count;
+    return;
+  }
   while (count > 0 && !failed_) {
     if (end_ == capacity_) flush();
     const std::size_t n = std::min(count, capacity_ - end_);
@@ -270,14 +365,12 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, text_stre
   while (stored < limit) {
     if (in.begin_ == in.end_ && !in.fill()) break;
     const char* from = in.buffer_.get() + in.begin_;
-    const std::size_t available = std::min(limit - stored, in.end_ - in.begin_);
-    const auto* lf = static_cast<const char*>(std::memchr(from, line_feed, available));
-    const std::size_t n =
-        lf != nullptr ? static_cast<std::size_t>(lf - from) + 1 : available;
-    std::memcpy(buffer.data() + stored, from, n);
-    stored += n;
-    in.begin_ += n;
-    if (lf != nullptr) break;
+    const line_part part =
+        copy_line_part(from, in.buffer_.get() + in.end_, buffer.data() + stored,
+                       limit - stored, buffer.data() + buffer.size());
+    stored += part.stored;
+    in.begin_ += part.consumed;
+    if (part.ended) break;
   }
   if (in.failed_ || stored == 0) return std::nullopt;
   buffer[stored] = '\0';
@@ -285,19 +378,19 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, text_stre
 }
 
 bool write_text(std::string_view text, text_stream& out) {
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end && !out.failed_) {
-    const auto* lf = static_cast<const char*>(std::memchr(p, line_feed, end - p));
-    if (lf == nullptr) {
-      out.put(p, end - p);
-      break;
-    }
-    out.put(p, lf - p);
-    out.put("\r\n", 2);
-    p = lf + 1;
-  }
+  convert_line_ends(text,
+                    [&](const char* bytes, std::size_t count) { out.put(bytes, count); });
   if (out.immediate_) out.flush();
+  return !out.failed_;
+}
+
+bool echo_text(std::string_view text, text_stream& out) {
+  text_stream& console = standard_output();
+  convert_line_ends(text, [&](const char* bytes, std::size_t count) {
+    console.put(bytes, count);
+    out.put(bytes, count);
+  });
+  if (console.immediate_) console.flush();
   return !out.failed_;
 }
 

@@ -14,7 +14,7 @@ namespace textio {
 
 // Room for the read-ahead of an input stream and the pending bytes of an
 // output stream. Callers only pick another size to move buffer edges in tests.
-inline constexpr std::size_t default_buffer_size = 128 * 1024;
+inline constexpr std::size_t default_buffer_size = 64 * 1024;
 
 // One open file, either read or written. The stream owns the file until
 // close_stream(); the destructor only releases it, so a write that is lost on
@@ -52,6 +52,7 @@ class text_stream {
                                                 std::size_t);
   friend std::optional<std::string_view> read_text_line(std::span<char>, text_stream&);
   friend bool write_text(std::string_view, text_stream&);
+  friend bool echo_text(std::string_view, text_stream&);
   friend bool close_stream(text_stream&);
   friend text_stream& standard_output();
   friend void flush_standard_output();
@@ -77,6 +78,10 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, text_stre
 // Writes `text`, every line feed as CR LF. Returns false once the stream has
 // failed; after a failure nothing more is written.
 bool write_text(std::string_view text, text_stream& out);
+
+// print_text(text), then write_text(text, out), with one conversion for
+// both. Returns what write_text would.
+bool echo_text(std::string_view text, text_stream& out);
 
 // Writes out what is pending and closes the file. Returns false when anything
 // written to the stream since it was opened has not reached the file.

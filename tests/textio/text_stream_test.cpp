@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -118,6 +119,40 @@ TEST_F(text_stream_test, reads_lines_with_windows_conventions) {
       SCOPED_TRACE(std::string(r.name) + ", read-ahead " + std::to_string(read_ahead));
       EXPECT_EQ(read_pieces(r.input, read_ahead), r.pieces);
     }
+  }
+}
+
+// The reader looks at many bytes at a time; this holds it to the plain rule,
+// a byte at a time, on input full of CRs, line feeds and long lines, wherever
+// the edges of its read-ahead fall.
+TEST_F(text_stream_test, agrees_with_a_byte_at_a_time_reader) {
+  std::string input;
+  std::uint32_t seed = 7;
+  const char alphabet[] = {'a', 'b', '0', '\r', '\n', ' ', '\0'};
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    const unsigned pick = (seed >> 16) % 64;
+    if (pick < 7) {
+      input += alphabet[pick];
+    } else if (pick < 9) {
+      input += "\r\n";
+    } else {
+      input += static_cast<char>('c' + pick % 20);
+    }
+    if (pick == 63) input += std::string(180 + seed % 60, 'L');
+  }
+  std::vector<std::string> expected(1);
+  for (const char c : input) {
+    if (c == '\r') continue;
+    if (expected.back().size() == 199 ||
+        (!expected.back().empty() && expected.back().back() == '\n')) {
+      expected.emplace_back();
+    }
+    expected.back() += c;
+  }
+  for (const std::size_t read_ahead : {1, 5, 15, 16, 17, 31, 64, 199, 4096}) {
+    SCOPED_TRACE("read-ahead " + std::to_string(read_ahead));
+    EXPECT_EQ(read_pieces(input, read_ahead), expected);
   }
 }
 
