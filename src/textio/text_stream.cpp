@@ -247,18 +247,17 @@ char* expand_line_feeds(const char* p, const char* end, char* q) {
   return q;
 }
 
-// Hands `text` to `emit` with every line feed as CR LF, a slice at a time,
-// so that the console and the file can share one conversion.
-template <typename Emit>
-void convert_line_ends(std::string_view text, Emit emit) {
-  constexpr std::size_t slice = 256;
-  char converted[2 * slice + 16];
+// Text is converted a slice at a time, so that the converted bytes of a
+// slice always fit in a small buffer: at most two bytes for each byte, and
+// the 16 that the conversion may write ahead.
+constexpr std::size_t slice_size = 256;
+constexpr std::size_t converted_slice_size = 2 * slice_size + 16;
+
+template <typename Use>
+void for_each_slice(std::string_view text, Use use) {
   while (!text.empty()) {
-    const std::string_view part = text.substr(0, slice);
-    text.remove_prefix(part.size());
-    const char* end =
-        expand_line_feeds(part.data(), part.data() + part.size(), converted);
-    emit(converted, static_cast<std::size_t>(end - converted));
+    use(text.substr(0, slice_size));
+    text.remove_prefix(std::min(text.size(), slice_size));
   }
 }
 
@@ -378,17 +377,27 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, text_stre
 }
 
 bool write_text(std::string_view text, text_stream& out) {
-  convert_line_ends(text,
-                    [&](const char* bytes, std::size_t count) { out.put(bytes, count); });
+  char converted[converted_slice_size];
+  for_each_slice(text, [&](std::string_view part) {
+    const char* const end =
+        expand_line_feeds(part.data(), part.data() + part.size(), converted);
+    out.put(converted, static_cast<std::size_t>(end - converted));
+  });
   if (out.immediate_) out.flush();
   return !out.failed_;
 }
 
 bool echo_text(std::string_view text, text_stream& out) {
+  // Converted straight into the console's buffer, which is never smaller
+  // than a slice needs, and copied from there to the file.
   text_stream& console = standard_output();
-  convert_line_ends(text, [&](const char* bytes, std::size_t count) {
-    console.put(bytes, count);
-    out.put(bytes, count);
+  for_each_slice(text, [&](std::string_view part) {
+    if (console.capacity_ - console.end_ < converted_slice_size) console.flush();
+    char* const at = console.buffer_.get() + console.end_;
+    const char* const end = expand_line_feeds(part.data(), part.data() + part.size(), at);
+    const auto count = static_cast<std::size_t>(end - at);
+    console.end_ += count;
+    out.put(at, count);
   });
   if (console.immediate_) console.flush();
   return !out.failed_;
