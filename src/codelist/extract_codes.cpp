@@ -31,8 +31,10 @@ copy_result copy_code_list(textio::text_stream& input, textio::text_stream& outp
   std::array<char, line_buffer_size> line_buffer;
   std::optional<std::string_view> line;
 
-  while ((line = textio::read_text_line(line_buffer, input)) && !is_header_line(*line)) {
-  }
+  // Lines before the header line are dropped, codes among them.
+  do {
+    line = textio::read_text_line(line_buffer, input);
+  } while (line && !is_header_line(*line));
   if (!line) return {false, input.failed()};
   textio::echo_text(*line, output);
   // The line after the header line belongs to the header block whatever it
