@@ -30,9 +30,10 @@ if [[ ${tool[0]} == */* && -e ${tool[0]} ]]; then
 fi
 
 scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
+trap 'umount "$scratch/full" 2> /dev/null; rm -rf "$scratch"' EXIT
 passed=0
 failed=0
+skipped=0
 
 # The console texts, as printf formats with the tool's CR LF line ends.
 open_failure='\x83\x74\x83\x40\x83\x43\x83\x8B\x83\x49\x81\x5B\x83\x76\x83\x93\x83\x47\x83\x89\x81\x5B\r\n'
@@ -51,9 +52,10 @@ new_case() {
   [ "$2" = NONE ] || printf "$2" > "$dir/code.txt"
 }
 
-# Runs the tool in the case's folder with standard output to .console.
+# Runs the tool in the case's folder. The console and the expected bytes are
+# kept outside the case folders, since one of them is a full disk.
 run_tool() {
-  (cd "$dir" && "${tool[@]}" "$@" > .console)
+  (cd "$dir" && "${tool[@]}" "$@" > "$scratch/console")
   status=$?
 }
 
@@ -62,18 +64,27 @@ fail() {
   failed=$((failed + 1))
 }
 
-# Compares a file with a printf format; ABSENT means the file must not exist.
+# Compares a file of the case with a printf format; ABSENT means the file
+# must not exist.
 expect_bytes() {
-  local what=$1 format=$2
+  compare "$1" "$dir/$1" "$2"
+}
+
+expect_console() {
+  compare console "$scratch/console" "$1"
+}
+
+compare() {
+  local what=$1 file=$2 format=$3
   if [ "$format" = ABSENT ]; then
-    [ ! -e "$dir/$what" ] || { fail "$what exists"; return 1; }
+    [ ! -e "$file" ] || { fail "$what exists"; return 1; }
     return 0
   fi
-  printf "$format" > "$dir/.expected"
-  if [ ! -f "$dir/$what" ] || ! cmp -s "$dir/.expected" "$dir/$what"; then
+  printf "$format" > "$scratch/expected"
+  if [ ! -f "$file" ] || ! cmp -s "$scratch/expected" "$file"; then
     fail "$what differs"
-    echo "  expected: $(od -An -c "$dir/.expected" | head -5)"
-    [ -f "$dir/$what" ] && echo "  actual:   $(od -An -c "$dir/$what" | head -5)"
+    echo "  expected: $(od -An -c "$scratch/expected" | head -5)"
+    [ -f "$file" ] && echo "  actual:   $(od -An -c "$file" | head -5)"
     return 1
   fi
 }
@@ -115,28 +126,28 @@ for row in "${rows[@]}"; do
   IFS='|' read -r name input console file want <<< "$row"
   new_case "$name" "$input"
   run_tool
-  expect_status "$want" && expect_bytes .console "$console" && expect_bytes code_new.txt "$file" && pass
+  expect_status "$want" && expect_console "$console" && expect_bytes code_new.txt "$file" && pass
 done
 
 new_case "arguments are ignored" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
 run_tool --help extra
-expect_status 0 && expect_bytes .console "$(ok_run "$example_file")" &&
+expect_status 0 && expect_console "$(ok_run "$example_file")" &&
   expect_bytes code_new.txt "$example_file" && pass
 
 new_case "an old code_new.txt is emptied even without a header" 'no header here\n'
 printf 'old contents\r\n' > "$dir/code_new.txt"
 run_tool
-expect_status 0 && expect_bytes .console '' && expect_bytes code_new.txt '' && pass
+expect_status 0 && expect_console '' && expect_bytes code_new.txt '' && pass
 
 new_case "code_new.txt is a folder" 'TITLE1\nGame\n'
 mkdir "$dir/code_new.txt"
 run_tool
-expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
 
 new_case "code.txt is a folder" NONE
 mkdir "$dir/code.txt"
 run_tool
-expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code_new.txt ABSENT && pass
+expect_status 1 && expect_console "$open_failure" && expect_bytes code_new.txt ABSENT && pass
 
 # Many codes, so that the echo fills any pipe and every buffer several times.
 many_codes=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF ; %d\\n' "$i" "$i"; done)
@@ -144,13 +155,13 @@ many_codes_file=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF\\r\\n' "
 new_case "many codes" "TITLE1\\nGame\\n$many_codes"
 run_tool
 expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" &&
-  expect_bytes .console "$(ok_run "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file")" && pass
+  expect_console "$(ok_run "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file")" && pass
 
 for link in "ln" "ln -s"; do
   new_case "code_new.txt is code.txt ($link)" 'TITLE1\nGame\n'
   (cd "$dir" && $link code.txt code_new.txt)
   run_tool
-  expect_status 1 && expect_bytes .console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+  expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
 done
 
 # The console never costs the file, nor the exit status.
@@ -165,17 +176,34 @@ for console in "closed" "full" "broken pipe"; do
   expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
 done
 
+# A full disk: a tiny file system that is filled up once code.txt is in it.
+# Mounting it takes root; elsewhere the case is skipped, and says so.
+mkdir "$scratch/full"
+if mount -t tmpfs -o size=64k tmpfs "$scratch/full" 2> /dev/null; then
+  case_name="a full disk is a write failure"
+  dir="$scratch/full/case"
+  mkdir "$dir"
+  printf 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' > "$dir/code.txt"
+  head -c 100000 /dev/zero > "$scratch/full/filler" 2> /dev/null
+  run_tool
+  expect_status 1 &&
+    expect_console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n0123ABCD 89ABCDEF\\r\\n$rule$write_failure" && pass
+else
+  echo "SKIP: a full disk (no tmpfs can be mounted here)"
+  skipped=$((skipped + 1))
+fi
+
 # Devices, /proc and FIFOs are not files that a Windows program can open.
 if [ "$portable" = 0 ]; then
-  new_case "a full disk is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+  new_case "a full device is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
   ln -s /dev/full "$dir/code_new.txt"
   run_tool
-  expect_status 1 && expect_bytes .console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n0123ABCD 89ABCDEF\\r\\n$rule$write_failure" && pass
+  expect_status 1 && expect_console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n0123ABCD 89ABCDEF\\r\\n$rule$write_failure" && pass
 
   new_case "a read error is no end of input" NONE
   ln -s /proc/self/mem "$dir/code.txt"
   run_tool
-  expect_status 1 && expect_bytes .console "$read_failure" && expect_bytes code_new.txt '' && pass
+  expect_status 1 && expect_console "$read_failure" && expect_bytes code_new.txt '' && pass
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"
@@ -186,5 +214,5 @@ if [ "$portable" = 0 ]; then
   expect_status 0 && expect_bytes code_new.txt "$example_file" && pass
 fi
 
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ]
