@@ -432,6 +432,4 @@ text_stream& standard_output() {
 
 void print_text(std::string_view text) { write_text(text, standard_output()); }
 
-void flush_standard_output() { standard_output().flush(); }
-
 }  // namespace textio

@@ -42,7 +42,7 @@ class text_stream {
   std::unique_ptr<char[]> buffer_;
   std::size_t capacity_;
   std::size_t begin_ = 0;  // reading: next byte to deliver
-  std::size_t end_ = 0;    // reading: end of clean bytes; writing: pending bytes
+  std::size_t end_ = 0;    // reading: end of the chunk; writing: pending bytes
   bool at_end_ = false;
   bool failed_ = false;
   bool immediate_ = false;  // console on a terminal: no collecting
@@ -55,7 +55,6 @@ class text_stream {
   friend bool echo_text(std::string_view, text_stream&);
   friend bool close_stream(text_stream&);
   friend text_stream& standard_output();
-  friend void flush_standard_output();
 };
 
 // Opens an existing file for reading. Fails for a missing file, one that may
@@ -92,8 +91,5 @@ bool close_stream(text_stream& stream);
 // and when the process ends. Console trouble (closed, full, a reader gone) is
 // ignored: every print is tried, and none ends the process.
 void print_text(std::string_view text);
-
-// Writes out what standard output has collected so far.
-void flush_standard_output();
 
 }  // namespace textio
