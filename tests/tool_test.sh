@@ -23,11 +23,6 @@ for i in "${!tool[@]}"; do
     tool[i]="$(cd "$(dirname "${tool[i]}")" && pwd)/$(basename "${tool[i]}")"
   fi
 done
-# Every case runs in a folder of its own, so a relative path must not depend
-# on the folder the script was started in.
-if [[ ${tool[0]} == */* && -e ${tool[0]} ]]; then
-  tool[0]="$(cd "$(dirname "${tool[0]}")" && pwd)/$(basename "${tool[0]}")"
-fi
 
 scratch=$(mktemp -d)
 trap 'umount "$scratch/full" 2> /dev/null; rm -rf "$scratch"' EXIT
@@ -165,16 +160,30 @@ for link in "ln" "ln -s"; do
 done
 
 # The console never costs the file, nor the exit status.
-for console in "closed" "full" "broken pipe"; do
+for console in "closed" "and input closed" "full" "broken pipe"; do
   new_case "console $console" "TITLE1\\nGame\\n$many_codes"
   case $console in
     closed) (cd "$dir" && "${tool[@]}" >&-) ;;
+    "and input closed") (cd "$dir" && "${tool[@]}" <&- >&-) ;;
     full) (cd "$dir" && "${tool[@]}" > /dev/full) ;;
     "broken pipe") (cd "$dir" && "${tool[@]}" | head -c1 > /dev/null; exit "${PIPESTATUS[0]}") ;;
   esac
   status=$?
   expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
 done
+
+# A console that is one of the two files stays silent: the echo would grow
+# code.txt, or take the place of the result in code_new.txt.
+new_case "console appended to code.txt" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+(cd "$dir" && "${tool[@]}" >> code.txt)
+status=$?
+expect_status 0 && expect_bytes code.txt 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' &&
+  expect_bytes code_new.txt "$example_file" && pass
+
+new_case "console sent to code_new.txt" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+(cd "$dir" && "${tool[@]}" > code_new.txt)
+status=$?
+expect_status 0 && expect_bytes code_new.txt "$example_file" && pass
 
 # A full disk: a tiny file system that is filled up once code.txt is in it.
 # Mounting it takes root; elsewhere the case is skipped, and says so.

@@ -25,6 +25,29 @@ run_outcome report(const copy_result& copied, bool written) {
   return run_outcome::done;
 }
 
+run_outcome run() {
+  auto input = textio::open_input(input_name);
+  if (!input) {
+    textio::print_text(open_failure_message);
+    return run_outcome::open_failed;
+  }
+  // `codelist >> code.txt` would otherwise grow the list with its own echo.
+  textio::keep_console_off(*input);
+  auto output = textio::open_output(output_name, *input);
+  if (!output) {
+    textio::print_text(open_failure_message);
+    textio::close_stream(*input);
+    return run_outcome::open_failed;
+  }
+  textio::keep_console_off(*output);
+  const copy_result copied = copy_code_list(*input, *output);
+  textio::close_stream(*input);
+  // Closed before the verdict, so that a failure of the last flush or of the
+  // close itself is part of it.
+  const bool written = textio::close_stream(*output);
+  return report(copied, written);
+}
+
 }  // namespace
 
 copy_result copy_code_list(textio::text_stream& input, textio::text_stream& output) {
@@ -53,23 +76,9 @@ copy_result copy_code_list(textio::text_stream& input, textio::text_stream& outp
 }
 
 run_outcome extract_codes() {
-  auto input = textio::open_input(input_name);
-  if (!input) {
-    textio::print_text(open_failure_message);
-    return run_outcome::open_failed;
-  }
-  auto output = textio::open_output(output_name, *input);
-  if (!output) {
-    textio::print_text(open_failure_message);
-    textio::close_stream(*input);
-    return run_outcome::open_failed;
-  }
-  const copy_result copied = copy_code_list(*input, *output);
-  textio::close_stream(*input);
-  // Closed before the verdict, so that a failure of the last flush or of the
-  // close itself is part of it.
-  const bool written = textio::close_stream(*output);
-  return report(copied, written);
+  const run_outcome outcome = run();
+  textio::flush_console();
+  return outcome;
 }
 
 }  // namespace codelist

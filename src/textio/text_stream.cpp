@@ -32,6 +32,8 @@ constexpr char line_feed = '\n';
 constexpr char ctrl_z = '\x1A';
 constexpr int standard_output_fd = 1;
 
+enum class file_match { same, different, unknown };
+
 // The platform layer: plain file descriptors in binary mode everywhere, so
 // that the only line-end rules are the ones this file applies.
 #ifdef _WIN32
@@ -55,19 +57,54 @@ bool is_regular_file(int fd) {
   return _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
 }
 
-bool same_file(int a, int b) {
-  BY_HANDLE_FILE_INFORMATION x;
-  BY_HANDLE_FILE_INFORMATION y;
-  const auto handle = [](int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); };
-  if (!GetFileInformationByHandle(handle(a), &x) ||
-      !GetFileInformationByHandle(handle(b), &y)) {
-    // Without an identity to compare, emptying the file could destroy the
-    // input, so the answer that protects it is the one given.
-    return true;
-  }
-  return x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
-         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+HANDLE os_handle(int fd) { return reinterpret_cast<HANDLE>(_get_osfhandle(fd)); }
+
+// The 128-bit file id where the file system keeps one (ReFS does not keep
+// the older 64-bit index unique); some network shares report an all-zero id,
+// which says nothing.
+bool file_id(HANDLE h, FILE_ID_INFO& id) {
+  static constexpr FILE_ID_128 unknown{};
+  return GetFileInformationByHandleEx(h, FileIdInfo, &id, sizeof id) &&
+         std::memcmp(&id.FileId, &unknown, sizeof unknown) != 0;
 }
+
+std::wstring final_path(HANDLE h) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n =
+        GetFinalPathNameByHandleW(h, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (n == 0) return {};
+    if (n < path.size()) return path.substr(0, n);
+    path.resize(n);
+  }
+}
+
+file_match compare_files(int a, int b) {
+  const HANDLE x = os_handle(a);
+  const HANDLE y = os_handle(b);
+  FILE_ID_INFO x_id;
+  FILE_ID_INFO y_id;
+  if (file_id(x, x_id) && file_id(y, y_id)) {
+    // A handle that was not opened by name, such as a standard handle that
+    // wine takes over from its host, may report volume 0; its id still counts.
+    const bool volume_may_match = x_id.VolumeSerialNumber == y_id.VolumeSerialNumber ||
+                                  x_id.VolumeSerialNumber == 0 ||
+                                  y_id.VolumeSerialNumber == 0;
+    return volume_may_match &&
+                   std::memcmp(&x_id.FileId, &y_id.FileId, sizeof x_id.FileId) == 0
+               ? file_match::same
+               : file_match::different;
+  }
+  const std::wstring x_path = final_path(x);
+  const std::wstring y_path = final_path(y);
+  if (x_path.empty() || y_path.empty()) return file_match::unknown;
+  return CompareStringOrdinal(x_path.c_str(), -1, y_path.c_str(), -1, TRUE) == CSTR_EQUAL
+             ? file_match::same
+             : file_match::different;
+}
+
+// Only a file on a disk can be one of the tool's own files.
+bool may_be_a_file(int fd) { return GetFileType(os_handle(fd)) == FILE_TYPE_DISK; }
 
 // Cutting an empty file to length 0 can still fail on a full disk; there is
 // nothing to cut, and the write that follows reports the full disk.
@@ -90,7 +127,11 @@ bool write_all(int fd, const char* bytes, std::size_t count) {
 
 bool close_file(int fd) { return _close(fd) == 0; }
 
-bool is_terminal(int fd) { return _isatty(fd) != 0; }
+// _isatty() is true for NUL as well; a console is what takes a console mode.
+bool is_terminal(int fd) {
+  DWORD mode;
+  return GetConsoleMode(os_handle(fd), &mode) != 0;
+}
 
 void prepare_standard_output() { _setmode(standard_output_fd, _O_BINARY); }
 
@@ -124,11 +165,17 @@ bool is_regular_file(int fd) {
   return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool same_file(int a, int b) {
+file_match compare_files(int a, int b) {
   struct stat x;
   struct stat y;
-  if (fstat(a, &x) != 0 || fstat(b, &y) != 0) return true;  // see Windows
-  return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+  if (fstat(a, &x) != 0 || fstat(b, &y) != 0) return file_match::unknown;
+  return x.st_dev == y.st_dev && x.st_ino == y.st_ino ? file_match::same
+                                                      : file_match::different;
+}
+
+bool may_be_a_file(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0;
 }
 
 bool truncate_file(int fd) { return ftruncate(fd, 0) == 0; }
@@ -187,10 +234,12 @@ line_part copy_line_part(const char* from, const char* end, char* to, std::size_
   const __m128i cr = _mm_set1_epi8(carriage_return);
   while (end - p >= 16 && to_end - q >= 16 && q < q_limit) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(q), block);
     const auto special = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_or_si128(_mm_cmpeq_epi8(block, lf), _mm_cmpeq_epi8(block, cr))));
     const auto plain = static_cast<std::size_t>(std::countr_zero(special | 0x10000u));
+    // Only a block that stores something may write: at the end of the input
+    // the caller's buffer stays as it was.
+    if (plain != 0) _mm_storeu_si128(reinterpret_cast<__m128i*>(q), block);
     const auto left = static_cast<std::size_t>(q_limit - q);
     if (plain >= left) {
       p += left;
@@ -282,7 +331,8 @@ text_stream::text_stream(text_stream&& other) noexcept
       end_(other.end_),
       at_end_(other.at_end_),
       failed_(other.failed_),
-      immediate_(other.immediate_) {}
+      immediate_(other.immediate_),
+      silent_(other.silent_) {}
 
 text_stream::~text_stream() {
   if (fd_ >= 0 && mode_ != mode::console) close_file(fd_);
@@ -311,11 +361,11 @@ bool text_stream::fill() {
 }
 
 void text_stream::flush() {
-  if (end_ == 0) return;
-  const bool ok = write_all(fd_, buffer_.get(), end_);
+  if (silent_) end_ = 0;
+  // After a failed write nothing more reaches a file: a file that ends early
+  // can be noticed, one with a hole in it cannot. The console keeps going.
+  const bool ok = failed_ || end_ == 0 || write_all(fd_, buffer_.get(), end_);
   end_ = 0;
-  // The console keeps going after a failure; a file does not, since a file
-  // with a hole in it is worse than a file that ends early.
   if (!ok && mode_ != mode::console) failed_ = true;
 }
 
@@ -326,7 +376,10 @@ void text_stream::put(const char* bytes, std::size_t count) {
     return;
   }
   while (count > 0 && !failed_) {
-    if (end_ == capacity_) flush();
+    if (end_ == capacity_) {
+      flush();
+      continue;
+    }
     const std::size_t n = std::min(count, capacity_ - end_);
     std::memcpy(buffer_.get() + end_, bytes, n);
     end_ += n;
@@ -352,7 +405,10 @@ std::optional<text_stream> open_output(const char* name, const text_stream& sour
   const int fd = open_file_for_writing(name);
   if (fd < 0) return std::nullopt;
   // Devices such as /dev/null have no length to cut.
-  if (same_file(fd, source.fd_) || (is_regular_file(fd) && !truncate_file(fd))) {
+  // Without an identity to compare, emptying the file could destroy the
+  // input, so only a file known to be another one is emptied.
+  if (compare_files(fd, source.fd_) != file_match::different ||
+      (is_regular_file(fd) && !truncate_file(fd))) {
     close_file(fd);
     return std::nullopt;
   }
@@ -431,5 +487,16 @@ text_stream& standard_output() {
 }
 
 void print_text(std::string_view text) { write_text(text, standard_output()); }
+
+void keep_console_off(const text_stream& file) {
+  text_stream& console = standard_output();
+  if (may_be_a_file(standard_output_fd) &&
+      compare_files(standard_output_fd, file.fd_) != file_match::different) {
+    console.silent_ = true;
+    console.end_ = 0;
+  }
+}
+
+void flush_console() { standard_output().flush(); }
 
 }  // namespace textio

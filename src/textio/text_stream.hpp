@@ -46,6 +46,7 @@ class text_stream {
   bool at_end_ = false;
   bool failed_ = false;
   bool immediate_ = false;  // console on a terminal: no collecting
+  bool silent_ = false;     // console that is one of the tool's files
 
   friend std::optional<text_stream> open_input(const char*, std::size_t);
   friend std::optional<text_stream> open_output(const char*, const text_stream&,
@@ -55,6 +56,8 @@ class text_stream {
   friend bool echo_text(std::string_view, text_stream&);
   friend bool close_stream(text_stream&);
   friend text_stream& standard_output();
+  friend void flush_console();
+  friend void keep_console_off(const text_stream&);
 };
 
 // Opens an existing file for reading. Fails for a missing file, one that may
@@ -91,5 +94,14 @@ bool close_stream(text_stream& stream);
 // and when the process ends. Console trouble (closed, full, a reader gone) is
 // ignored: every print is tried, and none ends the process.
 void print_text(std::string_view text);
+
+// Silences standard output for the rest of the process when it is `file`
+// itself (`codelist >> code.txt`, `codelist > code_new.txt`): the echo would
+// otherwise land in the very files the tool reads and writes.
+void keep_console_off(const text_stream& file);
+
+// Writes out what standard output has collected. The run ends with it, so
+// that nothing waits for the process to end.
+void flush_console();
 
 }  // namespace textio

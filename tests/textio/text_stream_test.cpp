@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -157,16 +162,21 @@ TEST_F(text_stream_test, agrees_with_a_byte_at_a_time_reader) {
 }
 
 TEST_F(text_stream_test, end_of_input_leaves_the_buffer_untouched) {
-  auto in = open_input(put_file("in.txt", "AB\n").c_str());
-  ASSERT_TRUE(in);
-  std::array<char, 200> buffer;
-  buffer.fill('#');
-  ASSERT_TRUE(read_text_line(buffer, *in));
-  EXPECT_EQ(std::string(buffer.data(), 4), "AB\n"s + '\0');
-  EXPECT_FALSE(read_text_line(buffer, *in));
-  EXPECT_FALSE(read_text_line(buffer, *in));
-  EXPECT_EQ(std::string(buffer.data(), 5), "AB\n"s + '\0' + '#');
-  EXPECT_FALSE(in->failed());
+  // CRs that end the input are bytes the reader looks at but never stores.
+  for (const std::string& tail : {""s, "\r"s, std::string(40, '\r'), "\r\x1A\r\r"s}) {
+    SCOPED_TRACE(std::to_string(tail.size()) + " bytes after the last line");
+    auto in = open_input(put_file("in.txt", "AB\n" + tail).c_str());
+    ASSERT_TRUE(in);
+    std::array<char, 200> buffer;
+    buffer.fill('#');
+    ASSERT_TRUE(read_text_line(buffer, *in));
+    EXPECT_EQ(std::string(buffer.data(), 4), "AB\n"s + '\0');
+    const auto last_line = buffer;
+    EXPECT_FALSE(read_text_line(buffer, *in));
+    EXPECT_FALSE(read_text_line(buffer, *in));
+    EXPECT_TRUE(buffer == last_line);
+    EXPECT_FALSE(in->failed());
+  }
 }
 
 TEST_F(text_stream_test, pieces_follow_the_size_of_the_callers_buffer) {
@@ -245,6 +255,30 @@ TEST_F(text_stream_test, never_empties_the_file_being_read) {
   EXPECT_FALSE(open_output(path("soft.txt").c_str(), *in));
   EXPECT_EQ(file_bytes("in.txt"), "keep me\n");
 }
+
+#ifndef _WIN32
+TEST_F(text_stream_test, files_keep_off_the_standard_descriptors) {
+  // Started with standard input and output closed, the tool must not take
+  // their numbers for its files: the console would then write into a file.
+  const std::string in_path = put_file("in.txt", "x\n");
+  std::fflush(stdout);
+  const int saved_input = dup(0);
+  const int saved_output = dup(1);
+  close(0);
+  close(1);
+  auto in = open_input(in_path.c_str());
+  auto out = in ? open_output(path("out.txt").c_str(), *in) : std::nullopt;
+  const bool input_free = fcntl(0, F_GETFD) == -1;
+  const bool output_free = fcntl(1, F_GETFD) == -1;
+  dup2(saved_input, 0);
+  dup2(saved_output, 1);
+  close(saved_input);
+  close(saved_output);
+  ASSERT_TRUE(out);
+  EXPECT_TRUE(input_free);
+  EXPECT_TRUE(output_free);
+}
+#endif
 
 TEST_F(text_stream_test, refuses_a_folder_as_output) {
   auto in = open_input(put_file("in.txt", "").c_str());
