@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Times the tool against grep and cat on the same large code list, in one run
-# and alternately, and prints median wall times and ratios; then the tool's
-# peak memory on a 512 MB list and the cost of a tiny list.
+# Times the tool against cat copying the same large code list, in alternating
+# pairs within one run, and prints medians and ratios of CPU time (user +
+# system, as the kernel accounts it) and of wall time; grep is timed beside
+# them as a reference. Then the tool's peak memory on a 512 MB list and the
+# cost of a tiny list.
 #
-#   bench/run.sh [SIZE_MB] [RUNS] [TOOL]
+#   bench/run.sh [SIZE_MB] [PAIRS] [TOOL]
 #
-# SIZE_MB defaults to 64, RUNS to 5, TOOL to build/release/codelist. The
+# SIZE_MB defaults to 64, PAIRS to 11, TOOL to build/release/codelist. The
 # generated lists are kept in $BENCH_DATA (default /tmp/codelist-bench).
 set -euo pipefail
 
 size_mb=${1:-64}
-runs=${2:-5}
+pairs=${2:-11}
 tool=$(realpath "${3:-build/release/codelist}")
 data=${BENCH_DATA:-/tmp/codelist-bench}
 mkdir -p "$data"
@@ -45,9 +47,18 @@ generate() {
   mv "$file.tmp" "$file"
 }
 
-now() { date +%s%N; }
+# Appends "wall cpu" in milliseconds for one run of the command to FILE.
+timed() {
+  local file=$1
+  shift
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" > /dev/null 2>&1; } 2> "$work/last"
+  awk '{ printf "%.3f %.3f\n", $1 * 1000, ($2 + $3) * 1000 }' "$work/last" >> "$file"
+}
 
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+column() { awk -v c="$1" '{ print $c }' "$2" | median; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
 list="$data/list-$size_mb.txt"
 generate "$size_mb" "$list"
@@ -56,18 +67,27 @@ trap 'rm -rf "$work"' EXIT
 cp "$list" "$work/code.txt"
 cd "$work"
 
-: > tool.t; : > grep.t; : > cat.t
-for _ in $(seq "$runs"); do
-  t=$(now); "$tool" > /dev/null; echo $(( $(now) - t )) >> tool.t
-  t=$(now); LC_ALL=C grep -E '^[0-9A-F]{8} [0-9A-F]{8}' code.txt > out.txt || true; echo $(( $(now) - t )) >> grep.t
-  t=$(now); cat code.txt > out.txt; echo $(( $(now) - t )) >> cat.t
+# Each writes its output file, as the tool does; the console goes to
+# /dev/null. The order within a pair alternates, since a cat run's write-back
+# lands on whichever run comes next.
+: > tool.t; : > cat.t; : > grep.t
+run_cat() { cat code.txt > out.txt; }
+run_grep() { LC_ALL=C grep -E '^[0-9A-F]{8} [0-9A-F]{8}' code.txt > out.txt || true; }
+for i in $(seq "$pairs"); do
+  if [ $((i % 2)) = 1 ]; then
+    timed tool.t "$tool"; timed cat.t run_cat
+  else
+    timed cat.t run_cat; timed tool.t "$tool"
+  fi
+  timed grep.t run_grep
 done
-tool_ns=$(median < tool.t); grep_ns=$(median < grep.t); cat_ns=$(median < cat.t)
 
-echo "input: $(stat -c %s code.txt) bytes, $(wc -l < code.txt) lines; $runs runs each, alternating"
-printf 'median wall time: tool %.1f ms, grep %.1f ms, cat %.1f ms\n' \
-  "$(bc -l <<< "$tool_ns / 1000000")" "$(bc -l <<< "$grep_ns / 1000000")" "$(bc -l <<< "$cat_ns / 1000000")"
-printf 'tool/grep %.3f   tool/cat %.3f\n' "$(bc -l <<< "$tool_ns / $grep_ns")" "$(bc -l <<< "$tool_ns / $cat_ns")"
+echo "input: $(stat -c %s code.txt) bytes, $(wc -l < code.txt) lines; $pairs alternating pairs"
+for what in tool cat grep; do
+  printf '%-5s median CPU %7.1f ms, wall %7.1f ms\n' "$what" "$(column 2 $what.t)" "$(column 1 $what.t)"
+done
+echo "tool/cat: CPU $(ratio "$(column 2 tool.t)" "$(column 2 cat.t)"), wall $(ratio "$(column 1 tool.t)" "$(column 1 cat.t)")"
+echo "tool/grep: CPU $(ratio "$(column 2 tool.t)" "$(column 2 grep.t)"), wall $(ratio "$(column 1 tool.t)" "$(column 1 grep.t)") (reference)"
 
 # Peak memory must not grow with the input.
 big="$data/list-512.txt"
@@ -76,19 +96,11 @@ cp "$big" code.txt
 /usr/bin/time -f '%M' -o rss.txt "$tool" > /dev/null
 echo "peak memory on $(stat -c %s code.txt) bytes: $(cat rss.txt) KiB"
 
-# A tiny list: start-up and finish dominate.
-rm -f code.txt code_new.txt
+# A tiny list: start-up and finish are the whole cost.
+rm -f code.txt code_new.txt out.txt
 printf 'GAME01\r\nTiny\r\n0123ABCD 89ABCDEF\r\n' > code.txt
-tiny() {
-  local t; t=$(now)
-  for _ in $(seq 200); do "$@" > /dev/null || true; done
-  echo $(( ($(now) - t) / 200 ))
-}
-: > tiny_tool.t; : > tiny_grep.t
-for _ in $(seq "$runs"); do
-  tiny "$tool" >> tiny_tool.t
-  tiny env LC_ALL=C grep -E '^[0-9A-F]{8} [0-9A-F]{8}' code.txt >> tiny_grep.t
-done
-tiny_tool=$(median < tiny_tool.t); tiny_grep=$(median < tiny_grep.t)
-printf 'tiny list, per run: tool %.0f us, grep %.0f us, tool/grep %.3f\n' \
-  "$(bc -l <<< "$tiny_tool / 1000")" "$(bc -l <<< "$tiny_grep / 1000")" "$(bc -l <<< "$tiny_tool / $tiny_grep")"
+tiny() { for _ in $(seq 200); do "$tool" > /dev/null; done; }
+: > tiny.t
+for _ in $(seq 5); do timed tiny.t tiny; done
+awk '{ print $1 / 200 * 1000 " " $2 / 200 * 1000 }' tiny.t > tiny_each.t
+printf 'tiny list, per run: wall %.0f us, CPU %.0f us\n' "$(column 1 tiny_each.t)" "$(column 2 tiny_each.t)"

@@ -2,7 +2,8 @@
 // goes into the file echoed to the console first.
 #pragma once
 
-#include "textio/text_stream.hpp"
+#include "textio/reader.hpp"
+#include "textio/writer.hpp"
 
 namespace codelist {
 
@@ -17,7 +18,7 @@ enum class run_outcome {
 // has been told already.
 run_outcome extract_codes();
 
-// How copying one code list went; the streams themselves know whether a
+// How copying one code list went; the output stream itself knows whether a
 // write failed.
 struct copy_result {
   bool header_found;
@@ -26,7 +27,7 @@ struct copy_result {
 
 // The two passes over an open code list: the header block with the "Code"
 // heading, then every later code line in its short form. Each string is
-// printed to the console and then written to `output`.
-copy_result copy_code_list(textio::text_stream& input, textio::text_stream& output);
+// shown on the console and then written to `output`.
+copy_result copy_code_list(textio::input_stream& input, textio::output_stream& output);
 
 }  // namespace codelist

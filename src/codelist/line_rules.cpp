@@ -2,11 +2,14 @@
 
 #include <array>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace codelist {
 namespace {
 
-// Every line of a long list passes through is_code_line, so a digit is one
-// table look-up rather than a chain of comparisons.
+// A digit is one table look-up rather than a chain of comparisons.
 constexpr auto code_digits = [] {
   std::array<bool, 256> table{};
   for (const char c : std::string_view("0123456789ABCDEF")) {
@@ -15,21 +18,43 @@ constexpr auto code_digits = [] {
   return table;
 }();
 
-bool is_code_word(const char* word) {
-  bool all = true;
-  for (int i = 0; i < 8; ++i) all &= code_digits[static_cast<unsigned char>(word[i])];
-  return all;
-}
-
 }  // namespace
 
 bool is_header_line(std::string_view line) {
   return line.size() >= 7 && (line[6] == '\n' || line[6] == 'l');
 }
 
+bool starts_with_code_bytewise(const char* bytes) {
+  for (std::size_t i = 0; i < code_length; ++i) {
+    if (i == 8 ? bytes[i] != ' ' : !code_digits[static_cast<unsigned char>(bytes[i])]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool starts_with_code(const char* bytes) {
+#ifdef __SSE2__
+  // Bytes 0-15 at once: a code digit is 0-9 (b - '0' <= 9) or A-F
+  // (b - 'A' <= 5), compared without sign; byte 8 is the space.
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i digit = _mm_sub_epi8(block, _mm_set1_epi8('0'));
+  const __m128i letter = _mm_sub_epi8(block, _mm_set1_epi8('A'));
+  const __m128i is_digit =
+      _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit),
+                   _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter));
+  const __m128i is_space = _mm_cmpeq_epi8(block, _mm_set1_epi8(' '));
+  const auto pattern = static_cast<unsigned>((_mm_movemask_epi8(is_digit) & 0xFEFF) |
+                                             (_mm_movemask_epi8(is_space) & 0x0100));
+  return (static_cast<unsigned>(pattern == 0xFFFF) &
+          static_cast<unsigned>(code_digits[static_cast<unsigned char>(bytes[16])])) != 0;
+#else
+  return starts_with_code_bytewise(bytes);
+#endif
+}
+
 bool is_code_line(std::string_view line) {
-  return line.size() >= code_length && line[8] == ' ' && is_code_word(line.data()) &&
-         is_code_word(line.data() + 9);
+  return line.size() >= code_length && starts_with_code(line.data());
 }
 
 std::string_view normalize_code_line(std::span<char> line) {

@@ -24,6 +24,15 @@ bool is_header_line(std::string_view line);
 // A line that starts with a code. Code digits are 0-9 and upper-case A-F.
 bool is_code_line(std::string_view line);
 
+// Whether the 17 bytes at `bytes` are a code. All 17 must be readable; bytes
+// past a line's end never make a line a code, since its line end (or the NUL
+// after it) is neither a code digit nor the space.
+bool starts_with_code(const char* bytes);
+
+// The same test a byte at a time: the reference that starts_with_code(),
+// which looks at 16 bytes at once where it can, is tested against.
+bool starts_with_code_bytewise(const char* bytes);
+
 // Cuts a code line to its code and a line feed, in place, and returns it.
 // `line` is the line buffer holding a line that passed is_code_line().
 std::string_view normalize_code_line(std::span<char> line);

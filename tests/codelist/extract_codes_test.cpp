@@ -5,23 +5,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "codelist/line_rules.hpp"
 #include "fault_injection.hpp"
+#include "scratch_folder.hpp"
 
 namespace codelist {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string file_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
 
 std::string with_cr_lf(std::string_view text) {
   std::string out;
@@ -33,24 +26,20 @@ std::string with_cr_lf(std::string_view text) {
 }
 
 // Runs the tool in a scratch folder, its console caught in a file.
-class extract_codes_test : public ::testing::Test {
+class extract_codes_test : public scratch_folder_test {
  protected:
   void SetUp() override {
+    scratch_folder_test::SetUp();
     home_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("extract_codes_test_" + std::to_string(getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     fs::current_path(dir_);
   }
   void TearDown() override {
     fs::current_path(home_);
-    fs::remove_all(dir_);
+    scratch_folder_test::TearDown();
   }
 
   run_outcome run(const std::string& code_txt) {
-    std::ofstream("code.txt", std::ios::binary) << code_txt;
+    put_file("code.txt", code_txt);
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
     const int console = open("console", O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -62,11 +51,10 @@ class extract_codes_test : public ::testing::Test {
     return outcome;
   }
 
-  std::string console() const { return file_bytes(dir_ / "console"); }
-  std::string code_new() const { return file_bytes(dir_ / "code_new.txt"); }
+  std::string console() const { return file_bytes("console"); }
+  std::string code_new() const { return file_bytes("code_new.txt"); }
 
   fs::path home_;
-  fs::path dir_;
 };
 
 // A read that fails part-way is never taken for the end of the file, and the
@@ -108,7 +96,7 @@ TEST_F(extract_codes_test, a_read_error_keeps_only_whole_lines) {
 TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
   std::string input = "SCJP01\nGame\n";
   std::string expected = "SCJP01\r\nGame\r\n\r\nCode\r\n";
-  for (int i = 0; i < 40000; ++i) {
+  for (int i = 0; i < 100000; ++i) {
     char code[19];
     std::snprintf(code, sizeof code, "%08X 89ABCDEF", i);
     input += std::string(code) + " ; comment\n";

@@ -50,6 +50,19 @@ TEST(line_rules, recognises_header_and_code_lines) {
   }
 }
 
+// The 16-bytes-at-once test against the byte loop: every byte value in
+// every place of a code.
+TEST(line_rules, the_fast_code_test_agrees_with_the_byte_loop) {
+  for (std::size_t place = 0; place < code_length; ++place) {
+    for (int value = 0; value < 256; ++value) {
+      char bytes[32] = "0123ABCD 89ABCDEF\n";
+      bytes[place] = static_cast<char>(value);
+      SCOPED_TRACE("byte " + std::to_string(value) + " at " + std::to_string(place));
+      ASSERT_EQ(starts_with_code(bytes), starts_with_code_bytewise(bytes));
+    }
+  }
+}
+
 TEST(line_rules, cuts_a_code_line_to_its_code) {
   std::array<char, line_buffer_size> buffer{};
   const std::string line = "0123ABCD 89ABCDEF ; comment\n";

@@ -1,6 +1,8 @@
 // Feeds arbitrary bytes through the reader and through the whole copy of a
 // code list, with a read-ahead size taken from the input so that the edges
-// of the read-ahead buffer fall everywhere, and checks what must always hold.
+// of the read-ahead buffer fall everywhere, and checks what must always hold:
+// against a model of the reading rules, and pieces taken where they lie
+// against pieces taken one by one.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,7 +19,9 @@
 
 #include "codelist/extract_codes.hpp"
 #include "codelist/line_rules.hpp"
-#include "textio/text_stream.hpp"
+#include "piece_at.hpp"
+#include "textio/reader.hpp"
+#include "textio/writer.hpp"
 
 namespace {
 
@@ -68,6 +72,26 @@ bool is_hex_code(std::string_view s) {
       return false;
   }
   return true;
+}
+
+// Every piece, taken where it lies whenever it can, `batch` at a time.
+std::vector<std::string> read_pieces_in_place(std::size_t read_ahead, std::size_t batch) {
+  auto in = textio::open_input(input_path.c_str(), read_ahead);
+  require(in.has_value(), "input opens");
+  std::vector<std::string> pieces;
+  std::array<char, codelist::line_buffer_size> buffer;
+  std::vector<const char*> starts(batch);
+  for (;;) {
+    const auto found = textio::pieces_in_place(*in, buffer.size() - 1, starts);
+    for (const char* start : found) pieces.push_back(piece_at(start));
+    if (!found.empty()) continue;
+    const auto piece = textio::read_text_line(buffer, *in);
+    if (!piece) break;
+    pieces.emplace_back(*piece);
+  }
+  require(!in->failed(), "no read error");
+  textio::close_stream(*in);
+  return pieces;
 }
 
 std::vector<std::string> read_pieces(std::size_t read_ahead) {
@@ -134,6 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   std::string joined;
   for (const std::string& piece : pieces) joined += piece;
   require(joined == cleaned(data), "the pieces joined are the cleaned input");
+  require(read_pieces_in_place(read_ahead, 1 + bytes[1] % 600) == pieces,
+          "pieces taken where they lie are the pieces taken one by one");
 
   auto input = textio::open_input(input_path.c_str(), read_ahead);
   require(input.has_value(), "input opens");

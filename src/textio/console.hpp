@@ -1,0 +1,28 @@
+// Standard output. On a console every print is written at once; otherwise
+// prints are collected and written in large pieces. Console trouble (closed,
+// full, a reader gone) is ignored: every print is tried, and none ends the
+// process or costs the files.
+#pragma once
+
+#include <string_view>
+
+#include "textio/text_stream.hpp"
+
+namespace textio {
+
+// Prints `text`, every line feed as CR LF.
+void print_text(std::string_view text);
+
+// Prints bytes as they are; their line feeds are CR LF already.
+void print_bytes(std::string_view bytes);
+
+// Silences standard output for the rest of the process when it may be
+// `file` itself (`codelist >> code.txt`, `codelist > code_new.txt`): the
+// console would otherwise write into the very files the tool reads and
+// writes.
+void keep_console_off(const text_stream& file);
+
+// Writes out what has been collected.
+void flush_console();
+
+}  // namespace textio

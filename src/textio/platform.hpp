@@ -1,0 +1,47 @@
+// The file layer: what the text streams need from the operating system, one
+// implementation per platform (platform_posix.cpp, platform_windows.cpp).
+// Files are binary everywhere, so the only line-end rules are the streams'.
+#pragma once
+
+#include <cstddef>
+
+namespace textio::platform {
+
+// A file descriptor: the system's on POSIX, the C runtime's on Windows.
+using file = int;
+inline constexpr file no_file = -1;
+inline constexpr file standard_output = 1;
+
+// An existing file for reading; no_file when it is missing, may not be read
+// or is a folder. Never descriptor 0, 1 or 2: started with standard output
+// closed, the tool would otherwise write its console into its own files.
+file open_for_reading(const char* name);
+
+// A file for writing, created when missing and otherwise left as it is until
+// make_empty(). Never descriptor 0, 1 or 2.
+file open_for_writing(const char* name);
+
+// Cuts a file opened for writing to length 0. Devices such as /dev/null have
+// no length and are left as they are.
+bool make_empty(file f);
+
+// Bytes read, 0 at the end of the file, -1 on a failure.
+long read_some(file f, char* bytes, std::size_t count);
+
+// Writes all of `bytes`, or reports false.
+bool write_all(file f, const char* bytes, std::size_t count);
+
+bool close_file(file f);
+
+// True only when `a` and `b` are known to be two different files. When the
+// answer cannot be known, a caller that might destroy data must assume one.
+bool are_different_files(file a, file b);
+
+// An interactive console: a terminal, or on Windows a console window.
+bool is_console(file f);
+
+// Makes standard output safe to write whatever reads it: a reader that goes
+// away must cost a failed write, never the process.
+void prepare_standard_output();
+
+}  // namespace textio::platform

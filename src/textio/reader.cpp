@@ -1,0 +1,89 @@
+#include "textio/reader.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "textio/scan.hpp"
+
+namespace textio {
+
+input_stream::input_stream(platform::file f, std::size_t read_ahead)
+    : text_stream(f), capacity_(std::max<std::size_t>(read_ahead, 1)) {
+  // Zeroed, so that the bytes past the read-ahead are never unset.
+  buffer_.reset(new char[capacity_ + readable_past_piece_start]());
+}
+
+std::string_view input_stream::unread() {
+  if (begin_ == end_) read_more();
+  return {buffer_.get() + begin_, end_ - begin_};
+}
+
+bool input_stream::read_more() {
+  if (at_end_ || failed_) return false;
+  // The unfinished line moves to the front, so that the next read continues
+  // it and every whole line lies in one piece of memory.
+  std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+  end_ -= begin_;
+  begin_ = 0;
+  if (end_ == capacity_) return false;
+  char* const from = buffer_.get() + end_;
+  long n = platform::read_some(file_, from, capacity_ - end_);
+  if (n < 0) failed_ = true;
+  if (n == 0) at_end_ = true;
+  if (n <= 0) return false;
+  // A Ctrl-Z ends the input for good, whatever the file holds after it.
+  if (const void* z = std::memchr(from, ctrl_z, static_cast<std::size_t>(n))) {
+    at_end_ = true;
+    n = static_cast<const char*>(z) - from;
+  }
+  end_ += static_cast<std::size_t>(n);
+  return n > 0;
+}
+
+std::optional<input_stream> open_input(const char* name, std::size_t read_ahead) {
+  const platform::file f = platform::open_for_reading(name);
+  if (f == platform::no_file) return std::nullopt;
+  return input_stream(f, read_ahead);
+}
+
+std::optional<std::string_view> read_text_line(std::span<char> buffer, input_stream& in) {
+  if (buffer.empty()) return std::nullopt;
+  const std::size_t limit = buffer.size() - 1;
+  std::size_t stored = 0;
+  while (stored < limit) {
+    const std::string_view bytes = in.unread();
+    if (bytes.empty()) break;
+    const line_part part = copy_line_part(bytes, buffer.data() + stored, limit - stored,
+                                          buffer.data() + buffer.size());
+    stored += part.stored;
+    in.take(part.consumed);
+    if (part.ended) break;
+  }
+  if (in.failed() || stored == 0) return std::nullopt;
+  buffer[stored] = '\0';
+  return std::string_view(buffer.data(), stored);
+}
+
+std::span<const char* const> pieces_in_place(input_stream& in, std::size_t piece_size,
+                                             std::span<const char*> starts) {
+  for (;;) {
+    const std::string_view bytes = in.unread();
+    const pieces_found found = find_pieces(bytes, piece_size, starts);
+    if (found.count > 0) {
+      in.take(found.consumed);
+      return starts.first(found.count);
+    }
+    // A whole line is here but needs read_text_line(); or the next line is
+    // not all here yet, and more is read unless that cannot be done.
+    if (bytes.find(line_feed) != std::string_view::npos || !in.read_more()) return {};
+  }
+}
+
+bool input_stream::close() {
+  close_file();
+  return !failed_;
+}
+
+bool close_stream(input_stream& in) { return in.close(); }
+
+}  // namespace textio

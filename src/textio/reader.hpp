@@ -1,0 +1,74 @@
+// Reading a text file: lines cut to the caller's buffer by read_text_line(),
+// and, for long runs of plain lines, pieces judged where they lie in the
+// read-ahead without being copied.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "textio/text_stream.hpp"
+
+namespace textio {
+
+class input_stream : public text_stream {
+ public:
+  input_stream(platform::file f, std::size_t read_ahead);
+
+  // The bytes read ahead and not yet taken, reading more first when none
+  // are left. Empty at the end of the input and after a failure. A Ctrl-Z
+  // and whatever follows it never appear.
+  std::string_view unread();
+
+  // Marks the first `count` bytes of unread() as taken.
+  void take(std::size_t count) { begin_ += count; }
+
+  // Keeps the unread bytes and reads more after them. False when nothing
+  // more came: the end of the input, a failure, or no room left.
+  bool read_more();
+
+  // Closes the file. Returns false when a read had failed.
+  bool close();
+
+ private:
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_;
+  std::size_t begin_ = 0;  // first unread byte
+  std::size_t end_ = 0;    // end of the bytes read
+  bool at_end_ = false;
+};
+
+// Opens an existing file for reading. Fails for a missing file, one that may
+// not be read, or a folder.
+std::optional<input_stream> open_input(const char* name,
+                                       std::size_t read_ahead = default_read_ahead);
+
+// Reads one line into `buffer`: at most buffer.size() - 1 bytes, ended by its
+// line feed when the line feed fits, then a NUL. A longer line arrives in
+// pieces. Returns the bytes read, or nothing at the end of the input or after
+// a read error (failed() tells which); then the buffer is left untouched. A
+// line cut short by a read error is never delivered.
+std::optional<std::string_view> read_text_line(std::span<char> buffer, input_stream& in);
+
+// Bytes that may be read past the start of any piece from pieces_in_place():
+// a piece can be judged by a fixed number of its first bytes without looking
+// at its length. Past a line's end they belong to later lines or are left
+// over, and a test that stops at the first byte that fails never needs them,
+// since the line end itself fails.
+inline constexpr std::size_t readable_past_piece_start = 32;
+
+// Takes the next whole lines that need no cleaning (no CR but the one before
+// the line feed) and fills `starts` with where their pieces begin in the
+// read-ahead: exactly the pieces that read_text_line() with a buffer of
+// piece_size + 1 bytes would deliver, without the CR before the line feed.
+// They stay valid until the stream is next used. Returns nothing when the
+// next piece must come from read_text_line(): a line with another CR, a line
+// longer than the read-ahead, the last line without a line feed, the end of
+// the input or a read error.
+std::span<const char* const> pieces_in_place(input_stream& in, std::size_t piece_size,
+                                             std::span<const char*> starts);
+
+bool close_stream(input_stream& in);
+
+}  // namespace textio

@@ -1,0 +1,200 @@
+#include "textio/reader.hpp"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "piece_at.hpp"
+#include "scratch_folder.hpp"
+
+namespace textio {
+namespace {
+
+using namespace std::string_literals;
+
+class reader_test : public scratch_folder_test {
+ protected:
+  // Every piece the reader delivers with the tool's 200-byte line buffer;
+  // with `in_place` set, taking pieces where they lie whenever it can, as the
+  // code pass does, with room for `batch` of them at a time.
+  std::vector<std::string> read_pieces(const std::string& bytes, std::size_t read_ahead,
+                                       bool in_place = false, std::size_t batch = 512) {
+    auto in = open_input(put_file("in.txt", bytes).c_str(), read_ahead);
+    EXPECT_TRUE(in.has_value());
+    std::vector<std::string> pieces;
+    std::array<char, 200> buffer;
+    std::vector<const char*> starts(batch);
+    for (;;) {
+      if (in_place) {
+        const auto found = pieces_in_place(*in, 199, starts);
+        for (const char* start : found) pieces.push_back(piece_at(start));
+        if (!found.empty()) continue;
+      }
+      const auto line = read_text_line(buffer, *in);
+      if (!line) break;
+      EXPECT_EQ(buffer[line->size()], '\0');
+      pieces.emplace_back(*line);
+    }
+    EXPECT_FALSE(in->failed());
+    EXPECT_TRUE(close_stream(*in));
+    return pieces;
+  }
+};
+
+const std::size_t read_ahead_sizes[] = {1, 2, 3, 7, 200, 512, default_read_ahead};
+
+TEST_F(reader_test, reads_lines_with_windows_conventions) {
+  const std::string x199(199, 'x');
+  std::string cr_ended;  // lines of "abc" that end in a CR alone
+  std::string many_lines;
+  std::vector<std::string> many_lines_read;
+  std::string cr_ended_read;
+  for (int i = 0; i < 300; ++i) {
+    cr_ended += "abc\r";
+    cr_ended_read += "abc";
+    many_lines += "line " + std::to_string(i) + "\r\n";
+    many_lines_read.push_back("line " + std::to_string(i) + "\n");
+  }
+  many_lines_read.push_back("tail\n");
+  struct row {
+    const char* name;
+    std::string input;
+    std::vector<std::string> pieces;
+  };
+  const row rows[] = {
+      {"CR LF becomes LF", "A\r\nB\r\n", {"A\n", "B\n"}},
+      {"a lone CR vanishes", "A\rB\n", {"AB\n"}},
+      {"CR at the very end", "A\r", {"A"}},
+      {"only CRs", "\r\r\r", {}},
+      {"empty file", "", {}},
+      {"last line without a line feed", "A\nB", {"A\n", "B"}},
+      {"Ctrl-Z ends the input",
+       "AB\x1A"
+       "CD\n",
+       {"AB"}},
+      {"Ctrl-Z first",
+       "\x1A"
+       "AB\n",
+       {}},
+      {"Ctrl-Z after a CR", "AB\r\x1A\r\n", {"AB"}},
+      {"NUL is kept", "a\0b\n"s, {"a\0b\n"s}},
+      {"199 bytes and a line feed", x199 + "\n", {x199, "\n"}},
+      {"199 bytes and CR LF", x199 + "\r\n", {x199, "\n"}},
+      {"198 bytes and a line feed", x199.substr(1) + "\n", {x199.substr(1) + "\n"}},
+      {"long line in pieces",
+       std::string(250, 'z') + "\n",
+       {std::string(199, 'z'), std::string(51, 'z') + "\n"}},
+      {"CR-only line ends make one long line",
+       cr_ended,
+       {cr_ended_read.substr(0, 199), cr_ended_read.substr(199, 199),
+        cr_ended_read.substr(398, 199), cr_ended_read.substr(597, 199),
+        cr_ended_read.substr(796)}},
+      {"piece boundary inside a run of CRs",
+       x199.substr(1) + "\r\r\ryz\r\n",
+       {x199.substr(1) + "y", "z\n"}},
+      {"Ctrl-Z after several buffers",
+       many_lines + "tail\r\n\x1A"
+                    "gone\r\n",
+       many_lines_read},
+  };
+  for (const row& r : rows) {
+    for (const std::size_t read_ahead : read_ahead_sizes) {
+      for (const bool in_place : {false, true}) {
+        SCOPED_TRACE(std::string(r.name) + ", read-ahead " + std::to_string(read_ahead) +
+                     (in_place ? ", in place" : ""));
+        EXPECT_EQ(read_pieces(r.input, read_ahead, in_place), r.pieces);
+      }
+    }
+  }
+}
+
+// The reader looks at many bytes at a time, and the code pass takes pieces
+// where they lie; this holds both to the plain rule, a byte at a time, on
+// input full of CRs, line feeds and long lines, wherever the edges of the
+// read-ahead fall.
+TEST_F(reader_test, agrees_with_a_byte_at_a_time_reader) {
+  std::string input;
+  std::uint32_t seed = 7;
+  const char alphabet[] = {'a', 'b', '0', '\r', '\n', ' ', '\0'};
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    const unsigned pick = (seed >> 16) % 64;
+    if (pick < 7) {
+      input += alphabet[pick];
+    } else if (pick < 9) {
+      input += "\r\n";
+    } else {
+      input += static_cast<char>('c' + pick % 20);
+    }
+    if (pick == 63) input += std::string(180 + seed % 60, 'L');
+    if (pick == 62) input += std::string(380 + seed % 60, 'M') + "\r\n";
+  }
+  std::vector<std::string> expected(1);
+  for (const char c : input) {
+    if (c == '\r') continue;
+    if (expected.back().size() == 199 ||
+        (!expected.back().empty() && expected.back().back() == '\n')) {
+      expected.emplace_back();
+    }
+    expected.back() += c;
+  }
+  for (const std::size_t read_ahead : {1, 5, 15, 16, 17, 31, 64, 65, 199, 4096}) {
+    SCOPED_TRACE("read-ahead " + std::to_string(read_ahead));
+    EXPECT_EQ(read_pieces(input, read_ahead), expected);
+    for (const std::size_t batch : {1, 2, 3, 512}) {
+      SCOPED_TRACE("in place, " + std::to_string(batch) + " at a time");
+      EXPECT_EQ(read_pieces(input, read_ahead, true, batch), expected);
+    }
+  }
+}
+
+TEST_F(reader_test, end_of_input_leaves_the_buffer_untouched) {
+  // CRs that end the input are bytes the reader looks at but never stores.
+  for (const std::string& tail : {""s, "\r"s, std::string(40, '\r'), "\r\x1A\r\r"s}) {
+    SCOPED_TRACE(std::to_string(tail.size()) + " bytes after the last line");
+    auto in = open_input(put_file("in.txt", "AB\n" + tail).c_str());
+    ASSERT_TRUE(in);
+    std::array<char, 200> buffer;
+    buffer.fill('#');
+    ASSERT_TRUE(read_text_line(buffer, *in));
+    EXPECT_EQ(std::string(buffer.data(), 4), "AB\n"s + '\0');
+    const auto last_line = buffer;
+    EXPECT_FALSE(read_text_line(buffer, *in));
+    EXPECT_FALSE(read_text_line(buffer, *in));
+    EXPECT_TRUE(buffer == last_line);
+    EXPECT_FALSE(in->failed());
+  }
+}
+
+TEST_F(reader_test, pieces_follow_the_size_of_the_callers_buffer) {
+  auto in = open_input(put_file("in.txt", "abcdefg\r\nh").c_str(), 2);
+  ASSERT_TRUE(in);
+  std::array<char, 4> buffer;
+  std::vector<std::string> pieces;
+  while (auto line = read_text_line(buffer, *in)) pieces.emplace_back(*line);
+  EXPECT_EQ(pieces, (std::vector<std::string>{"abc", "def", "g\n", "h"}));
+}
+
+TEST_F(reader_test, refuses_what_cannot_be_read) {
+  EXPECT_FALSE(open_input(path("missing.txt").c_str()));
+  std::filesystem::create_directory(path("folder"));
+  EXPECT_FALSE(open_input(path("folder").c_str()));
+}
+
+#ifdef __linux__
+TEST_F(reader_test, a_read_error_is_not_the_end_of_the_input) {
+  // Reading the first page of a process's own memory fails with EIO.
+  auto in = open_input("/proc/self/mem");
+  ASSERT_TRUE(in);
+  std::array<char, 200> buffer;
+  EXPECT_FALSE(read_text_line(buffer, *in));
+  EXPECT_TRUE(in->failed());
+  EXPECT_FALSE(read_text_line(buffer, *in));
+}
+#endif
+
+}  // namespace
+}  // namespace textio

@@ -1,0 +1,156 @@
+#include "textio/scan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace textio {
+namespace {
+
+// Memory whose last byte lies right before a page that may not be touched:
+// a kernel that reads or writes one byte past its range crashes the test.
+class guarded_bytes {
+ public:
+  explicit guarded_bytes(std::size_t size) : size_(size) {
+    const std::size_t page = page_size();
+    length_ = (size + page - 1) / page * page + page;
+#ifdef _WIN32
+    base_ = static_cast<char*>(
+        VirtualAlloc(nullptr, length_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    DWORD old;
+    VirtualProtect(base_ + length_ - page, page, PAGE_NOACCESS, &old);
+#else
+    base_ = static_cast<char*>(mmap(nullptr, length_, PROT_READ | PROT_WRITE,
+                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    mprotect(base_ + length_ - page, page, PROT_NONE);
+#endif
+  }
+  guarded_bytes(const std::string& bytes) : guarded_bytes(bytes.size()) {
+    std::memcpy(data(), bytes.data(), bytes.size());
+  }
+  guarded_bytes(const guarded_bytes&) = delete;
+  guarded_bytes& operator=(const guarded_bytes&) = delete;
+  ~guarded_bytes() {
+#ifdef _WIN32
+    VirtualFree(base_, 0, MEM_RELEASE);
+#else
+    munmap(base_, length_);
+#endif
+  }
+
+  char* data() { return base_ + length_ - page_size() - size_; }
+  std::string_view view() { return {data(), size_}; }
+
+ private:
+  static std::size_t page_size() {
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+#else
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+#endif
+  }
+
+  std::size_t size_;
+  std::size_t length_;
+  char* base_;
+};
+
+// Inputs of every length up to a few hundred bytes, thick with CRs, line
+// feeds, CR LF pairs and long lines.
+std::vector<std::string> random_inputs() {
+  std::vector<std::string> inputs;
+  std::uint32_t seed = 11;
+  const auto next = [&seed] { return (seed = seed * 1103515245 + 12345) >> 16; };
+  for (std::size_t length = 0; length < 700; ++length) {
+    std::string input;
+    while (input.size() < length) {
+      const unsigned pick = next() % 16;
+      if (pick < 2) input += '\r';
+      if (pick < 4) input += '\n';
+      if (pick == 4) input += std::string(next() % 300, 'L');
+      if (pick > 4) input += static_cast<char>('a' + pick);
+    }
+    inputs.push_back(input.substr(0, length));
+  }
+  return inputs;
+}
+
+TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
+  for (const std::string& input : random_inputs()) {
+    guarded_bytes bytes(input);
+    for (const std::size_t piece_size : {1, 3, 64, 199}) {
+      for (const std::size_t room : {1, 2, 7, 512}) {
+        SCOPED_TRACE(std::to_string(input.size()) + " bytes, pieces of " +
+                     std::to_string(piece_size) + ", room for " + std::to_string(room));
+        std::vector<const char*> fast(room);
+        std::vector<const char*> plain(room);
+        const pieces_found a = find_pieces(bytes.view(), piece_size, fast);
+        const pieces_found b = find_pieces_bytewise(bytes.view(), piece_size, plain);
+        // The fast loop may stop early, at a line start, but never before
+        // the first line.
+        ASSERT_LE(a.count, b.count);
+        ASSERT_EQ(a.count == 0, b.count == 0);
+        ASSERT_EQ(a.consumed, a.count == b.count ? b.consumed
+                                                 : static_cast<std::size_t>(
+                                                       plain[a.count] - bytes.data()));
+        fast.resize(a.count);
+        plain.resize(a.count);
+        ASSERT_EQ(fast, plain);
+      }
+    }
+  }
+}
+
+TEST(scan, copying_line_parts_agrees_with_the_byte_loop) {
+  for (const std::string& input : random_inputs()) {
+    guarded_bytes bytes(input);
+    for (const std::size_t room : {1, 15, 16, 17, 199}) {
+      SCOPED_TRACE(std::to_string(input.size()) + " bytes, room for " +
+                   std::to_string(room));
+      // The caller's buffer: the room and the NUL after it.
+      guarded_bytes fast(room + 1);
+      std::string plain(room + 1, '\0');
+      std::string_view rest = bytes.view();
+      while (!rest.empty()) {
+        const line_part a =
+            copy_line_part(rest, fast.data(), room, fast.data() + room + 1);
+        const line_part b = copy_line_part_bytewise(rest, plain.data(), room);
+        ASSERT_EQ(a.stored, b.stored);
+        ASSERT_EQ(a.consumed, b.consumed);
+        ASSERT_EQ(a.ended, b.ended);
+        ASSERT_EQ(std::string_view(fast.data(), a.stored), plain.substr(0, b.stored));
+        rest.remove_prefix(a.consumed);
+      }
+    }
+  }
+}
+
+TEST(scan, expanding_line_feeds_agrees_with_the_byte_loop) {
+  for (const std::string& input : random_inputs()) {
+    SCOPED_TRACE(std::to_string(input.size()) + " bytes");
+    guarded_bytes bytes(input);
+    guarded_bytes fast(2 * input.size() + 16);
+    std::string plain(2 * input.size(), '\0');
+    const char* const fast_end = expand_line_feeds(bytes.view(), fast.data());
+    const char* const plain_end = expand_line_feeds_bytewise(bytes.view(), plain.data());
+    ASSERT_EQ(
+        std::string_view(fast.data(), static_cast<std::size_t>(fast_end - fast.data())),
+        std::string_view(plain.data(),
+                         static_cast<std::size_t>(plain_end - plain.data())));
+  }
+}
+
+}  // namespace
+}  // namespace textio
