@@ -24,6 +24,11 @@ for i in "${!tool[@]}"; do
   fi
 done
 
+# Files and pipes get the console texts as their Shift-JIS bytes whatever
+# the locale; everything runs under the UTF-8 locale most systems have.
+unset LC_ALL LC_CTYPE
+export LANG=C.UTF-8
+
 scratch=$(mktemp -d)
 trap 'umount "$scratch/full" 2> /dev/null; rm -rf "$scratch"' EXIT
 passed=0
@@ -202,6 +207,41 @@ else
   skipped=$((skipped + 1))
 fi
 
+# On a terminal the tool's own texts are shown as characters where the
+# terminal takes UTF-8; data stays bytes, which a Windows console shows in its
+# code page (437 under wine here). script(1) gives the tool a terminal; wine
+# wraps its console writes in cursor codes, which are taken out.
+on_terminal() {
+  local command
+  command="stty -onlcr; cd $(printf '%q' "$dir") && $(printf '%q ' "${tool[@]}")"
+  env "$@" script -qec "$command" /dev/null | sed 's/\x1b\[?25[lh]//g' > "$scratch/console"
+}
+# A printf format for the bytes that a printf format gives, seen in another
+# character set.
+recoded() {
+  printf "$1" | iconv -f "$2" -t UTF-8 | od -An -tx1 -v | tr -d ' \n' | sed 's/../\\x&/g'
+}
+utf8() { recoded "$1" CP932; }
+
+sjis_header='\x83\x5E\x83\x43\x83\x67l\r\n'
+terminal_block='Game\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n'
+if [ "$portable" = 0 ]; then shown_header=$sjis_header; else shown_header=$(recoded "$sjis_header" CP437); fi
+terminal_rows=(
+  "no code.txt, UTF-8 terminal|NONE|LANG=C.UTF-8|$(utf8 "$open_failure")"
+  "a run, UTF-8 terminal|${sjis_header}Game\n0123ABCD 89ABCDEF\n|LANG=C.UTF-8|$shown_header$terminal_block$(utf8 "$rule$completion")"
+)
+[ "$portable" = 0 ] && terminal_rows+=(
+  "no code.txt, C terminal|NONE|LC_ALL=C|$open_failure"
+  "a run, C terminal|${sjis_header}Game\n0123ABCD 89ABCDEF\n|LC_ALL=C|$sjis_header$terminal_block$rule$completion"
+  "many codes, UTF-8 terminal|TITLE1\\nGame\\n$many_codes|LANG=C.UTF-8|TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file$(utf8 "$rule$completion")"
+)
+for row in "${terminal_rows[@]}"; do
+  IFS='|' read -r name input setting console <<< "$row"
+  new_case "$name" "$input"
+  on_terminal "$setting"
+  expect_console "$console" && pass
+done
+
 # Devices, /proc and FIFOs are not files that a Windows program can open.
 if [ "$portable" = 0 ]; then
   new_case "a full device is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
@@ -213,6 +253,13 @@ if [ "$portable" = 0 ]; then
   ln -s /proc/self/mem "$dir/code.txt"
   run_tool
   expect_status 1 && expect_console "$read_failure" && expect_bytes code_new.txt '' && pass
+  on_terminal LANG=C.UTF-8
+  expect_console "$(utf8 "$read_failure")" && pass
+
+  new_case "a full device on a UTF-8 terminal" 'TITLE1\nGame\n'
+  ln -s /dev/full "$dir/code_new.txt"
+  on_terminal LANG=C.UTF-8
+  expect_console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$(utf8 "$rule$write_failure")" && pass
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"

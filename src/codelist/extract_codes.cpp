@@ -64,30 +64,30 @@ void copy_codes(textio::input_stream& input, textio::output_stream& output,
 
 run_outcome report(const copy_result& copied, bool written) {
   // The rule closes the echo, so it is shown only when something was echoed.
-  if (copied.header_found) textio::print_text(separator_rule);
+  if (copied.header_found) textio::print_message(separator_rule);
   if (copied.read_failed) {
-    textio::print_text(read_failure_message);
+    textio::print_message(read_failure_message);
     return run_outcome::read_failed;
   }
   if (!written) {
-    textio::print_text(write_failure_message);
+    textio::print_message(write_failure_message);
     return run_outcome::write_failed;
   }
-  if (copied.header_found) textio::print_text(completion_message);
+  if (copied.header_found) textio::print_message(completion_message);
   return run_outcome::done;
 }
 
 run_outcome run() {
   auto input = textio::open_input(input_name);
   if (!input) {
-    textio::print_text(open_failure_message);
+    textio::print_message(open_failure_message);
     return run_outcome::open_failed;
   }
   // `codelist >> code.txt` would otherwise grow the list with its own echo.
   textio::keep_console_off(*input);
   auto output = textio::open_output(output_name, *input);
   if (!output) {
-    textio::print_text(open_failure_message);
+    textio::print_message(open_failure_message);
     textio::close_stream(*input);
     return run_outcome::open_failed;
   }

@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "textio/console.hpp"
+
 namespace codelist {
 
 // One line as the reader delivers it: at most 199 bytes and a NUL. A longer
@@ -40,35 +42,48 @@ std::string_view normalize_code_line(std::span<char> line);
 // Written between the header block and the codes: an empty line, then "Code".
 inline constexpr std::string_view code_heading = "\nCode\n";
 
-// The console texts are Shift-JIS (code page 932) bytes, shown unchanged.
+// The console texts. Their Shift-JIS (code page 932) bytes are what the tool
+// writes, unchanged, wherever it is not talking to a console that shows
+// other characters; beside them the same text as characters, for such a
+// console. A test holds the two forms of each to each other.
 
 // "ファイルオープンエラー" (file open error)
-inline constexpr std::string_view open_failure_message =
+inline constexpr textio::message open_failure_message{
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x83\x49\x81\x5B\x83\x76\x83\x93"
-    "\x83\x47\x83\x89\x81\x5B\n";
+    "\x83\x47\x83\x89\x81\x5B\n",
+    u"\u30D5\u30A1\u30A4\u30EB\u30AA\u30FC\u30D7\u30F3\u30A8\u30E9\u30FC\n"};
 
 // "ファイル読み込みエラー" (file read error)
-inline constexpr std::string_view read_failure_message =
+inline constexpr textio::message read_failure_message{
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x93\xC7\x82\xDD\x8D\x9E\x82\xDD"
-    "\x83\x47\x83\x89\x81\x5B\n";
+    "\x83\x47\x83\x89\x81\x5B\n",
+    u"\u30D5\u30A1\u30A4\u30EB\u8AAD\u307F\u8FBC\u307F\u30A8\u30E9\u30FC\n"};
 
 // "ファイル書き込みエラー" (file write error)
-inline constexpr std::string_view write_failure_message =
+inline constexpr textio::message write_failure_message{
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x8F\x91\x82\xAB\x8D\x9E\x82\xDD"
-    "\x83\x47\x83\x89\x81\x5B\n";
+    "\x83\x47\x83\x89\x81\x5B\n",
+    u"\u30D5\u30A1\u30A4\u30EB\u66F8\u304D\u8FBC\u307F\u30A8\u30E9\u30FC\n"};
 
-// A rule of 22 heavy box-drawing lines, set off by empty lines.
-inline constexpr std::string_view separator_rule =
+// A rule of 22 heavy box-drawing lines (U+2501), set off by empty lines.
+inline constexpr textio::message separator_rule{
     "\n"
     "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
     "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
     "\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA\x84\xAA"
-    "\n\n";
+    "\n\n",
+    u"\n"
+    u"\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501"
+    u"\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501\u2501"
+    u"\n\n"};
 
 // "上記のcode_new.txt を作成しました" (created the code_new.txt above)
-inline constexpr std::string_view completion_message =
+inline constexpr textio::message completion_message{
     "\x8F\xE3\x8B\x4C\x82\xCC"
     "code_new.txt "
-    "\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n\n";
+    "\x82\xF0\x8D\xEC\x90\xAC\x82\xB5\x82\xDC\x82\xB5\x82\xBD\n\n",
+    u"\u4E0A\u8A18\u306E"
+    u"code_new.txt "
+    u"\u3092\u4F5C\u6210\u3057\u307E\u3057\u305F\n\n"};
 
 }  // namespace codelist

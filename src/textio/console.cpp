@@ -3,17 +3,46 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "textio/scan.hpp"
 
 namespace textio {
 namespace {
 
+// The tool's texts are all in the Basic Multilingual Plane: one UTF-16 unit
+// is one character.
+std::string utf8_with_cr_lf(std::u16string_view text) {
+  std::string out;
+  for (const char16_t c : text) {
+    if (c == u'\n') out += carriage_return;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | c >> 6);
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | c >> 12);
+      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string with_cr_lf(std::u16string_view text) {
+  std::u16string out;
+  for (const char16_t c : text) {
+    if (c == u'\n') out += u'\r';
+    out += c;
+  }
+  return out;
+}
+
 class console {
  public:
-  console() {
+  console() : kind_(platform::console_kind_of(platform::standard_output)) {
     platform::prepare_standard_output();
-    interactive_ = platform::is_console(platform::standard_output);
   }
   // Whatever path the process takes to its end, what was printed is shown.
   ~console() { flush(); }
@@ -27,7 +56,24 @@ class console {
       std::memcpy(buffer_.get() + pending_, bytes.data(), bytes.size());
       pending_ += bytes.size();
     }
-    if (interactive_) flush();
+    if (kind_ != platform::console_kind::none) flush();
+  }
+
+  void print_message(const message& text) {
+    switch (kind_) {
+      case platform::console_kind::none:
+      case platform::console_kind::bytes:
+        print_text(text.bytes);
+        break;
+      case platform::console_kind::utf8:
+        print(utf8_with_cr_lf(text.characters));
+        break;
+      case platform::console_kind::utf16:
+        if (silent_) return;
+        flush();
+        platform::write_console(platform::standard_output, with_cr_lf(text.characters));
+        break;
+    }
   }
 
   void flush() {
@@ -45,7 +91,7 @@ class console {
   static constexpr std::size_t capacity = 64 * 1024;
   std::unique_ptr<char[]> buffer_{new char[capacity]};
   std::size_t pending_ = 0;
-  bool interactive_ = false;
+  platform::console_kind kind_;
   bool silent_ = false;
 };
 
@@ -66,6 +112,8 @@ void print_text(std::string_view text) {
 }
 
 void print_bytes(std::string_view bytes) { standard_output().print(bytes); }
+
+void print_message(const message& text) { standard_output().print_message(text); }
 
 void keep_console_off(const text_stream& file) {
   if (!platform::are_different_files(platform::standard_output, file.file())) {

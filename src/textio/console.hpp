@@ -13,6 +13,19 @@ namespace textio {
 // Prints `text`, every line feed as CR LF.
 void print_text(std::string_view text);
 
+// One of the tool's own texts: its bytes, which a file, a pipe or a device
+// gets unchanged, and the characters they stand for, which a console that
+// cannot show those bytes gets instead.
+struct message {
+  std::string_view bytes;
+  std::u16string_view characters;
+};
+
+// Prints a message, every line feed as CR LF: as its characters on a Windows
+// console or a UTF-8 terminal, as its bytes everywhere else. Only the tool's
+// own texts take this way; data is always printed as bytes.
+void print_message(const message& text);
+
 // Prints bytes as they are; their line feeds are CR LF already.
 void print_bytes(std::string_view bytes);
 

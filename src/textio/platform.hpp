@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 namespace textio::platform {
 
@@ -37,8 +38,18 @@ bool close_file(file f);
 // answer cannot be known, a caller that might destroy data must assume one.
 bool are_different_files(file a, file b);
 
-// An interactive console: a terminal, or on Windows a console window.
-bool is_console(file f);
+// What `f` is as a console, and so how it shows the tool's own messages.
+enum class console_kind {
+  none,   // a file, a pipe or a device: every byte as it is
+  bytes,  // a terminal whose character set is not UTF-8: the bytes as well
+  utf8,   // a terminal under a UTF-8 locale: UTF-8
+  utf16,  // a Windows console: its characters, through write_console()
+};
+console_kind console_kind_of(file f);
+
+// Writes characters to a Windows console; false where that failed or where
+// the platform has no such console.
+bool write_console(file f, std::u16string_view text);
 
 // Makes standard output safe to write whatever reads it: a reader that goes
 // away must cost a failed write, never the process.

@@ -1,9 +1,12 @@
 #include <fcntl.h>
+#include <langinfo.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
+#include <cstring>
 
 #include "textio/platform.hpp"
 
@@ -72,7 +75,14 @@ bool are_different_files(file a, file b) {
          (x.st_dev != y.st_dev || x.st_ino != y.st_ino);
 }
 
-bool is_console(file f) { return isatty(f) != 0; }
+console_kind console_kind_of(file f) {
+  if (isatty(f) == 0) return console_kind::none;
+  setlocale(LC_CTYPE, "");
+  return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? console_kind::utf8
+                                                         : console_kind::bytes;
+}
+
+bool write_console(file, std::u16string_view) { return false; }
 
 void prepare_standard_output() { signal(SIGPIPE, SIG_IGN); }
 

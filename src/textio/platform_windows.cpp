@@ -109,9 +109,26 @@ bool are_different_files(file a, file b) {
 }
 
 // _isatty() is true for NUL as well; a console is what takes a console mode.
-bool is_console(file f) {
+// Its code page is left alone: it belongs to the shell too, and would stay
+// changed if the tool were stopped.
+console_kind console_kind_of(file f) {
   DWORD mode;
-  return GetConsoleMode(os_handle(f), &mode) != 0;
+  return GetConsoleMode(os_handle(f), &mode) != 0 ? console_kind::utf16
+                                                  : console_kind::none;
+}
+
+bool write_console(file f, std::u16string_view text) {
+  static_assert(sizeof(wchar_t) == sizeof(char16_t));
+  while (!text.empty()) {
+    DWORD written = 0;
+    const auto count = static_cast<DWORD>(std::min<std::size_t>(text.size(), 16 * 1024));
+    if (!WriteConsoleW(os_handle(f), text.data(), count, &written, nullptr) ||
+        written == 0) {
+      return false;
+    }
+    text.remove_prefix(written);
+  }
+  return true;
 }
 
 void prepare_standard_output() { _setmode(standard_output, _O_BINARY); }

@@ -85,8 +85,8 @@ TEST_F(extract_codes_test, a_read_error_keeps_only_whole_lines) {
     EXPECT_EQ(run(input), run_outcome::read_failed);
     const std::string file = with_cr_lf(r.file);
     EXPECT_EQ(code_new(), file);
-    EXPECT_EQ(console(), file + with_cr_lf(r.file.empty() ? "" : separator_rule) +
-                             with_cr_lf(read_failure_message));
+    EXPECT_EQ(console(), file + with_cr_lf(r.file.empty() ? "" : separator_rule.bytes) +
+                             with_cr_lf(read_failure_message.bytes));
   }
 }
 
@@ -102,8 +102,8 @@ TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
     input += std::string(code) + " ; comment\n";
     expected += std::string(code) + "\r\n";
   }
-  const std::string console_text =
-      expected + with_cr_lf(separator_rule) + with_cr_lf(write_failure_message);
+  const std::string console_text = expected + with_cr_lf(separator_rule.bytes) +
+                                   with_cr_lf(write_failure_message.bytes);
   for (const int failing : {1, 2, 5}) {
     SCOPED_TRACE("write " + std::to_string(failing) + " fails");
     fault_injection::armed fault;

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#endif
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -75,15 +81,57 @@ TEST(line_rules, cuts_a_code_line_to_its_code) {
   EXPECT_EQ(normalize_code_line(buffer), "0123ABCD 89ABCDEF\n");
 }
 
-TEST(line_rules, console_texts_have_their_exact_lengths) {
-  // The texts are built from split literals; a slip in a hex escape changes
-  // the length.
-  EXPECT_EQ(open_failure_message.size(), 23u);
-  EXPECT_EQ(read_failure_message.size(), 23u);
-  EXPECT_EQ(write_failure_message.size(), 23u);
-  EXPECT_EQ(separator_rule.size(), 47u);
-  EXPECT_EQ(completion_message.size(), 35u);
-  EXPECT_EQ(completion_message.substr(6, 13), "code_new.txt ");
+// The code page 932 bytes decoded by the system, in UTF-16.
+std::u16string decoded(std::string_view bytes) {
+#ifdef _WIN32
+  const int n = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(),
+                                    static_cast<int>(bytes.size()), nullptr, 0);
+  std::u16string text(static_cast<std::size_t>(n), u'\0');
+  MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(),
+                      static_cast<int>(bytes.size()),
+                      reinterpret_cast<wchar_t*>(text.data()), n);
+  return text;
+#else
+  const iconv_t cd = iconv_open("UTF-16LE", "CP932");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1));
+  std::string in(bytes);
+  std::string out(4 * bytes.size(), '\0');
+  char* from = in.data();
+  char* to = out.data();
+  std::size_t from_left = in.size();
+  std::size_t to_left = out.size();
+  EXPECT_NE(iconv(cd, &from, &from_left, &to, &to_left), static_cast<std::size_t>(-1));
+  iconv_close(cd);
+  std::u16string text;
+  for (const char* p = out.data(); p < to; p += 2) {
+    text += static_cast<char16_t>(static_cast<unsigned char>(p[0]) |
+                                  static_cast<unsigned char>(p[1]) << 8);
+  }
+  return text;
+#endif
+}
+
+TEST(line_rules, console_texts_say_what_their_bytes_say) {
+  struct row {
+    const char* name;
+    textio::message text;
+    std::size_t size;
+  };
+  const row rows[] = {
+      {"open failure", open_failure_message, 23},
+      {"read failure", read_failure_message, 23},
+      {"write failure", write_failure_message, 23},
+      {"rule", separator_rule, 47},
+      {"completion", completion_message, 35},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    // The texts are built from split literals; a slip in a hex escape
+    // changes the length, or the characters.
+    EXPECT_EQ(r.text.bytes.size(), r.size);
+    EXPECT_TRUE(decoded(r.text.bytes) == r.text.characters);
+  }
+  EXPECT_EQ(completion_message.bytes.substr(6, 13), "code_new.txt ");
 }
 
 }  // namespace
