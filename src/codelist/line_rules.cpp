@@ -2,9 +2,7 @@
 
 #include <array>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "textio/simd.hpp"
 
 namespace codelist {
 namespace {
@@ -34,7 +32,7 @@ bool starts_with_code_bytewise(const char* bytes) {
 }
 
 bool starts_with_code(const char* bytes) {
-#ifdef __SSE2__
+#ifdef TEXTIO_SSE2
   // Bytes 0-15 at once: a code digit is 0-9 (b - '0' <= 9) or A-F
   // (b - 'A' <= 5), compared without sign; byte 8 is the space.
   const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));

@@ -3,14 +3,12 @@
 #include <bit>
 #include <cstdint>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include "textio/simd.hpp"
 
 namespace textio {
 namespace {
 
-#ifdef __SSE2__
+#ifdef TEXTIO_SSE2
 // One bit for each of the 16 bytes of `block` that equals `c`.
 unsigned bytes_equal(__m128i block, char c) {
   return static_cast<unsigned>(
@@ -74,7 +72,7 @@ line_part copy_line_part(std::string_view from, char* to, std::size_t room,
   const char* const end = p + from.size();
   char* q = to;
   char* const q_limit = to + room;
-#ifdef __SSE2__
+#ifdef TEXTIO_SSE2
   while (end - p >= 16 && to_end - q >= 16 && q < q_limit) {
     const __m128i block = load(p);
     const unsigned special =
@@ -122,7 +120,7 @@ char* expand_line_feeds_bytewise(std::string_view from, char* to) {
 char* expand_line_feeds(std::string_view from, char* to) {
   const char* p = from.data();
   const char* const end = p + from.size();
-#ifdef __SSE2__
+#ifdef TEXTIO_SSE2
   while (end - p >= 16) {
     const __m128i block = load(p);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
@@ -156,7 +154,7 @@ pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
   const char* line = begin;
   const char* p = begin;
   std::size_t count = 0;
-#ifdef __SSE2__
+#ifdef TEXTIO_SSE2
   // 64 bytes at a time, while there is room for a block's worth of lines and
   // the byte after the block can be read. A line that ends inside a block
   // without starting in it is shorter than 64 bytes, so only the first line

@@ -68,10 +68,14 @@ TEST_F(writer_test, never_empties_the_file_being_read) {
   auto in = open_input(put_file("in.txt", "keep me\n").c_str());
   ASSERT_TRUE(in);
   fs::create_hard_link(path("in.txt"), path("hard.txt"));
-  fs::create_symlink(path("in.txt"), path("soft.txt"));
   EXPECT_FALSE(open_output(path("in.txt").c_str(), *in));
   EXPECT_FALSE(open_output(path("hard.txt").c_str(), *in));
-  EXPECT_FALSE(open_output(path("soft.txt").c_str(), *in));
+  // Windows lets only some users make a symbolic link.
+  std::error_code no_symlinks;
+  fs::create_symlink(path("in.txt"), path("soft.txt"), no_symlinks);
+  if (!no_symlinks) {
+    EXPECT_FALSE(open_output(path("soft.txt").c_str(), *in));
+  }
   EXPECT_EQ(file_bytes("in.txt"), "keep me\n");
 }
 
