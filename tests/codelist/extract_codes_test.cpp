@@ -10,20 +10,12 @@
 #include "codelist/line_rules.hpp"
 #include "fault_injection.hpp"
 #include "scratch_folder.hpp"
+#include "text_forms.hpp"
 
 namespace codelist {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string with_cr_lf(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-}
 
 // Runs the tool in a scratch folder, its console caught in a file.
 class extract_codes_test : public scratch_folder_test {

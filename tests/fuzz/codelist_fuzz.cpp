@@ -19,7 +19,7 @@
 
 #include "codelist/extract_codes.hpp"
 #include "codelist/line_rules.hpp"
-#include "piece_at.hpp"
+#include "text_forms.hpp"
 #include "textio/reader.hpp"
 #include "textio/writer.hpp"
 
@@ -52,15 +52,6 @@ std::string cleaned(std::string_view data) {
   std::string out;
   for (const char c : data.substr(0, data.find('\x1A'))) {
     if (c != '\r') out += c;
-  }
-  return out;
-}
-
-std::string with_cr_lf(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
   }
   return out;
 }

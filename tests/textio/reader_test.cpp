@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "piece_at.hpp"
 #include "scratch_folder.hpp"
+#include "text_forms.hpp"
 
 namespace textio {
 namespace {
