@@ -10,12 +10,20 @@
 namespace textio {
 namespace {
 
+std::u16string with_cr_lf(std::u16string_view text) {
+  std::u16string out;
+  for (const char16_t c : text) {
+    if (c == u'\n') out += u'\r';
+    out += c;
+  }
+  return out;
+}
+
 // The tool's texts are all in the Basic Multilingual Plane: one UTF-16 unit
 // is one character.
-std::string utf8_with_cr_lf(std::u16string_view text) {
+std::string utf8(std::u16string_view text) {
   std::string out;
   for (const char16_t c : text) {
-    if (c == u'\n') out += carriage_return;
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -26,15 +34,6 @@ std::string utf8_with_cr_lf(std::u16string_view text) {
       out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
-  }
-  return out;
-}
-
-std::u16string with_cr_lf(std::u16string_view text) {
-  std::u16string out;
-  for (const char16_t c : text) {
-    if (c == u'\n') out += u'\r';
-    out += c;
   }
   return out;
 }
@@ -66,7 +65,7 @@ class console {
         print_text(text.bytes);
         break;
       case platform::console_kind::utf8:
-        print(utf8_with_cr_lf(text.characters));
+        print(utf8(with_cr_lf(text.characters)));
         break;
       case platform::console_kind::utf16:
         if (silent_) return;

@@ -167,18 +167,15 @@ pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
     for (int i = 0; i < 4; ++i) {
       const __m128i block = load(p + 16 * i);
       const __m128i next = load(p + 16 * i + 1);
-      lfs |= std::uint64_t{static_cast<unsigned>(
-                 _mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)))}
-             << (16 * i);
+      lfs |= std::uint64_t{bytes_equal(block, line_feed)} << (16 * i);
       lone_crs = _mm_or_si128(lone_crs, _mm_andnot_si128(_mm_cmpeq_epi8(next, lf),
                                                          _mm_cmpeq_epi8(block, cr)));
     }
     // A CR that is not part of a line end: the byte loop takes the lines
     // before it and stops there.
     if (_mm_movemask_epi8(lone_crs) != 0) break;
-    if (lfs != 0 &&
-        p + std::countr_zero(lfs) - line >= static_cast<std::ptrdiff_t>(piece_size)) {
-      const char* const first = p + std::countr_zero(lfs);
+    const char* const first = p + std::countr_zero(lfs);
+    if (lfs != 0 && first - line >= static_cast<std::ptrdiff_t>(piece_size)) {
       if (!add_line(line, first, piece_size, starts, count)) {
         return {count, static_cast<std::size_t>(line - begin)};
       }
