@@ -1,26 +1,34 @@
 #include "fault_injection.hpp"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 
 extern "C" {
 ssize_t __real_read(int fd, void* bytes, std::size_t count);
 ssize_t __real_write(int fd, const void* bytes, std::size_t count);
 int __real_close(int fd);
+int __real_fstat(int fd, struct stat* st);
 }
 
 namespace fault_injection {
 namespace {
 
-enum class fault { none, reads, write, close };
+enum class fault { none, reads, write, close, stats, allocations };
 
 fault armed_fault = fault::none;
 std::size_t reads_left = 0;
 int write_to_fail = 0;
 int writes_seen = 0;
 int writes_after = 0;
+int first_stat_to_fail = 0;
+int stats_seen = 0;
+std::size_t smallest_failing_allocation = 0;
+int console_writes_seen = 0;
 
 bool is_file(int fd) { return fd > 2; }
 
@@ -40,9 +48,25 @@ void fail_write(int number) {
 
 void fail_close() { armed_fault = fault::close; }
 
+void fail_stats_from(int number) {
+  armed_fault = fault::stats;
+  first_stat_to_fail = number;
+  stats_seen = 0;
+}
+
+void fail_allocations_from(std::size_t bytes) {
+  armed_fault = fault::allocations;
+  smallest_failing_allocation = bytes;
+}
+
 int writes_after_failure() { return writes_after; }
 
-void disarm() { armed_fault = fault::none; }
+int console_writes() { return console_writes_seen; }
+
+void disarm() {
+  armed_fault = fault::none;
+  console_writes_seen = 0;
+}
 
 }  // namespace fault_injection
 
@@ -60,6 +84,7 @@ extern "C" ssize_t __wrap_read(int fd, void* bytes, std::size_t count) {
 }
 
 extern "C" ssize_t __wrap_write(int fd, const void* bytes, std::size_t count) {
+  if (fd == 1) ++console_writes_seen;
   if (armed_fault != fault::write || !is_file(fd)) return __real_write(fd, bytes, count);
   ++writes_seen;
   if (writes_seen > write_to_fail) ++writes_after;
@@ -76,3 +101,34 @@ extern "C" int __wrap_close(int fd) {
   errno = EIO;
   return -1;
 }
+
+extern "C" int __wrap_fstat(int fd, struct stat* st) {
+  if (armed_fault != fault::stats || !is_file(fd) || ++stats_seen < first_stat_to_fail) {
+    return __real_fstat(fd, st);
+  }
+  errno = EIO;
+  return -1;
+}
+
+// Every operator new of the tests and of the tool comes here. Each form is
+// given, so that none comes from a sanitizer's runtime instead.
+void* operator new(std::size_t size) {
+  if (armed_fault == fault::allocations && size >= smallest_failing_allocation) {
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept try {
+  return operator new(size);
+} catch (const std::bad_alloc&) {
+  return nullptr;
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  return operator new(size, std::nothrow);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }

@@ -1,7 +1,8 @@
 // Failures of the operating system's own calls, made to order: the unit tests
-// are linked with the linker's --wrap for read, write and close, so these
-// calls from the tool's code come here before they reach the C library. Only
-// files are touched (descriptors above 2), and only while a fault is armed.
+// are linked with the linker's --wrap for read, write, close and fstat, so
+// these calls from the tool's code come here before they reach the C
+// library, and this file replaces the global operator new. Only files are
+// touched (descriptors above 2), and only while a fault is armed.
 #pragma once
 
 #include <cstddef>
@@ -20,14 +21,24 @@ void fail_write(int number);
 // write-back fails.
 void fail_close();
 
+// The fstat with this number (1 for the first) and every later one fail with
+// EIO, as on a network share that stops answering.
+void fail_stats_from(int number);
+
+// Every allocation of `bytes` or more fails.
+void fail_allocations_from(std::size_t bytes);
+
 // Writes that were attempted after the failed one.
 int writes_after_failure();
 
+// Writes to standard output since the last arming.
+int console_writes();
+
 void disarm();
 
-// Disarms whatever was armed when it goes out of scope.
+// Disarms whatever was armed before it and when it goes out of scope.
 struct armed {
-  armed() = default;
+  armed() { disarm(); }
   armed(const armed&) = delete;
   armed& operator=(const armed&) = delete;
   ~armed() { disarm(); }

@@ -152,10 +152,10 @@ expect_status 1 && expect_console "$open_failure" && expect_bytes code_new.txt A
 # Many codes, so that the echo fills any pipe and every buffer several times.
 many_codes=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF ; %d\\n' "$i" "$i"; done)
 many_codes_file=$(for i in $(seq 10000 29999); do printf '%08X 89ABCDEF\\r\\n' "$i"; done)
+many_file="TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file"
 new_case "many codes" "TITLE1\\nGame\\n$many_codes"
 run_tool
-expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" &&
-  expect_console "$(ok_run "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file")" && pass
+expect_status 0 && expect_bytes code_new.txt "$many_file" && expect_console "$(ok_run "$many_file")" && pass
 
 for link in "ln" "ln -s"; do
   new_case "code_new.txt is code.txt ($link)" 'TITLE1\nGame\n'
@@ -174,7 +174,7 @@ for console in "closed" "and input closed" "full" "broken pipe"; do
     "broken pipe") (cd "$dir" && "${tool[@]}" | head -c1 > /dev/null; exit "${PIPESTATUS[0]}") ;;
   esac
   status=$?
-  expect_status 0 && expect_bytes code_new.txt "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file" && pass
+  expect_status 0 && expect_bytes code_new.txt "$many_file" && pass
 done
 
 # A console that is one of the two files stays silent: the echo would grow
@@ -189,6 +189,30 @@ new_case "console sent to code_new.txt" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
 (cd "$dir" && "${tool[@]}" > code_new.txt)
 status=$?
 expect_status 0 && expect_bytes code_new.txt "$example_file" && pass
+
+new_case "no code.txt, console appended to code_new.txt" NONE
+printf 'old result\r\n' > "$dir/code_new.txt"
+(cd "$dir" && "${tool[@]}" >> code_new.txt)
+status=$?
+expect_status 1 && expect_bytes code_new.txt 'old result\r\n' && pass
+
+# One run at a time: a second run while the first writes code_new.txt
+# touches nothing. The first is held up by a console that is read only once
+# it has begun, and so after it has code_new.txt.
+new_case "a second run while the first writes" "TITLE1\\nGame\\n$many_codes"
+mkfifo "$scratch/held"
+(cd "$dir" && exec "${tool[@]}" > "$scratch/held") &
+first=$!
+exec 4< "$scratch/held"
+head -c1 <&4 > /dev/null
+run_tool
+second=$status
+cat <&4 > /dev/null
+exec 4<&-
+wait "$first"
+status=$?
+expect_status 0 && expect_bytes code_new.txt "$many_file" && status=$second &&
+  expect_status 1 && expect_console "$open_failure" && pass
 
 # A full disk: a tiny file system that is filled up once code.txt is in it.
 # Mounting it takes root; elsewhere the case is skipped, and says so.
@@ -213,8 +237,9 @@ fi
 # wraps its console writes in cursor codes, which are taken out.
 on_terminal() {
   local command
-  command="stty -onlcr; cd $(printf '%q' "$dir") && $(printf '%q ' "${tool[@]}")"
-  env "$@" script -qec "$command" /dev/null | sed 's/\x1b\[?25[lh]//g' > "$scratch/console"
+  command="stty -onlcr; cd $(printf '%q' "$dir") && env $(printf '%q ' "$@" "${tool[@]}")"
+  script -qfec "$command" /dev/null > "$scratch/terminal"
+  sed 's/\x1b\[?25[lh]//g' "$scratch/terminal" > "$scratch/console"
 }
 # A printf format for the bytes that a printf format gives, seen in another
 # character set.
@@ -233,7 +258,9 @@ terminal_rows=(
 [ "$portable" = 0 ] && terminal_rows+=(
   "no code.txt, C terminal|NONE|LC_ALL=C|$open_failure"
   "a run, C terminal|${sjis_header}Game\n0123ABCD 89ABCDEF\n|LC_ALL=C|$sjis_header$terminal_block$rule$completion"
-  "many codes, UTF-8 terminal|TITLE1\\nGame\\n$many_codes|LANG=C.UTF-8|TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$many_codes_file$(utf8 "$rule$completion")"
+  "many codes, UTF-8 terminal|TITLE1\\nGame\\n$many_codes|LANG=C.UTF-8|$many_file$(utf8 "$rule$completion")"
+  "a UTF-8 locale that is not installed|NONE|LANG=xx_XX.utf8|$(utf8 "$open_failure")"
+  "LC_ALL names a locale that is not installed|NONE|LC_ALL=xx_XX.ISO-8859-1|$open_failure"
 )
 for row in "${terminal_rows[@]}"; do
   IFS='|' read -r name input setting console <<< "$row"
@@ -260,6 +287,73 @@ if [ "$portable" = 0 ]; then
   ln -s /dev/full "$dir/code_new.txt"
   on_terminal LANG=C.UTF-8
   expect_console "TITLE1\\r\\nGame\\r\\n\\r\\nCode\\r\\n$(utf8 "$rule$write_failure")" && pass
+
+  # A file size limit makes a write fail; it must not end the run.
+  new_case "a file size limit is a write failure" "TITLE1\\nGame\\n$many_codes"
+  (cd "$dir" && ulimit -f 30 && exec "${tool[@]}") | cat > "$scratch/console"
+  status=${PIPESTATUS[0]}
+  printf "$many_file" | head -c 30720 > "$scratch/expected_start"
+  expect_status 1 && expect_console "$many_file$rule$write_failure" &&
+    { cmp -s "$scratch/expected_start" "$dir/code_new.txt" || fail "not the first 30 KiB"; } && pass
+
+  new_case "a new code_new.txt follows the umask" 'TITLE1\nGame\n'
+  (umask 022 && run_tool)
+  [ "$(stat -c %a "$dir/code_new.txt")" = 644 ] && pass || fail "mode $(stat -c %a "$dir/code_new.txt")"
+
+  # A code.txt that may be written but not read: its message must not land in
+  # it. Root reads anything, so there the tool runs as nobody.
+  new_case "console appended to a code.txt that may not be read" 'TITLE1\nGame\n'
+  chmod 222 "$dir/code.txt"
+  chmod 777 "$dir"
+  chmod o+x "$scratch"
+  as_user=()
+  [ "$(id -u)" = 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  (cd "$dir" && exec "${as_user[@]}" "${tool[@]}" >> code.txt)
+  status=$?
+  expect_status 1 && expect_bytes code.txt 'TITLE1\nGame\n' && expect_bytes code_new.txt ABSENT && pass
+
+  # On a terminal every print is shown at once: the header block is there
+  # while the tool still waits for the rest of code.txt.
+  new_case "a terminal is written at once" NONE
+  mkfifo "$dir/code.txt"
+  rm -f "$scratch/terminal" "$scratch/shown"
+  (
+    exec 3> "$dir/code.txt"
+    printf 'TITLE1\nGame\n' >&3
+    for _ in $(seq 100); do
+      grep -q Code "$scratch/terminal" 2> /dev/null && touch "$scratch/shown" && break
+      sleep 0.1
+    done
+  ) &
+  on_terminal LANG=C.UTF-8
+  wait
+  [ -e "$scratch/shown" ] && expect_console "TITLE1\r\nGame\r\n\r\nCode\r\n$(utf8 "$rule$completion")" &&
+    pass || fail "the header block was not shown before the end of the input"
+
+  # code.txt seen through a second mount: an overlay and the folder under it
+  # show two devices for one file. Mounting takes root; elsewhere the case is
+  # skipped, and says so.
+  new_case "code_new.txt is code.txt through a second mount" NONE
+  mkdir "$dir/mount"
+  unshare -m bash -c '
+    m=$1 && shift &&
+      mount -t tmpfs tmpfs "$m" && mkdir "$m/lower" "$m/upper" "$m/work" "$m/merged" &&
+      mount -t overlay overlay -o "lowerdir=$m/lower,upperdir=$m/upper,workdir=$m/work" "$m/merged" ||
+      exit 99
+    printf "TITLE1\nGame\n" > "$m/merged/code.txt"
+    ln -s "$m/upper/code.txt" "$m/merged/code_new.txt"
+    (cd "$m/merged" && exec "$@" > "$m/../console")
+    status=$?
+    cp "$m/merged/code.txt" "$m/.."
+    exit "$status"' bash "$dir/mount" "${tool[@]}" 2> /dev/null
+  status=$?
+  if [ "$status" = 99 ]; then
+    echo "SKIP: $case_name (no mount namespace or overlay here)"
+    skipped=$((skipped + 1))
+  else
+    mv "$dir/console" "$scratch/console"
+    expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+  fi
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"

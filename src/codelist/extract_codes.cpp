@@ -78,20 +78,22 @@ run_outcome report(const copy_result& copied, bool written) {
 }
 
 run_outcome run() {
+  // Before anything is printed: `codelist >> code.txt` would otherwise grow
+  // the list with its own echo or its message, and `codelist >
+  // code_new.txt` would put the echo in place of the result.
+  textio::keep_console_off(input_name);
+  textio::keep_console_off(output_name);
   auto input = textio::open_input(input_name);
   if (!input) {
     textio::print_message(open_failure_message);
     return run_outcome::open_failed;
   }
-  // `codelist >> code.txt` would otherwise grow the list with its own echo.
-  textio::keep_console_off(*input);
   auto output = textio::open_output(output_name, *input);
   if (!output) {
     textio::print_message(open_failure_message);
     textio::close_stream(*input);
     return run_outcome::open_failed;
   }
-  textio::keep_console_off(*output);
   const copy_result copied = copy_code_list(*input, *output);
   textio::close_stream(*input);
   // Closed before the verdict, so that a failure of the last flush or of the

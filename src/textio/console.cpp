@@ -1,83 +1,81 @@
 #include "textio/console.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
-#include <memory>
-#include <string>
 
+#include "textio/platform.hpp"
 #include "textio/scan.hpp"
 
 namespace textio {
 namespace {
 
-std::u16string with_cr_lf(std::u16string_view text) {
-  std::u16string out;
+// A message's characters with every line feed as CR LF, in `out`.
+std::u16string_view with_cr_lf(std::u16string_view text,
+                               std::array<char16_t, 2 * message::max_characters>& out) {
+  std::size_t n = 0;
   for (const char16_t c : text) {
-    if (c == u'\n') out += u'\r';
-    out += c;
+    if (c == u'\n') out[n++] = u'\r';
+    out[n++] = c;
   }
-  return out;
-}
-
-// The tool's texts are all in the Basic Multilingual Plane: one UTF-16 unit
-// is one character.
-std::string utf8(std::u16string_view text) {
-  std::string out;
-  for (const char16_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return {out.data(), n};
 }
 
 class console {
  public:
   console() : kind_(platform::console_kind_of(platform::standard_output)) {
-    platform::prepare_standard_output();
+    platform::prepare_writes();
   }
   // Whatever path the process takes to its end, what was printed is shown.
   ~console() { flush(); }
 
   void print(std::string_view bytes) {
     if (silent_) return;
-    if (bytes.size() > capacity - pending_) flush();
-    if (bytes.size() >= capacity) {
-      platform::write_all(platform::standard_output, bytes.data(), bytes.size());
-    } else {
-      std::memcpy(buffer_.get() + pending_, bytes.data(), bytes.size());
-      pending_ += bytes.size();
+    while (!bytes.empty()) {
+      if (pending_ == buffer_.size()) flush();
+      const std::size_t n = std::min(bytes.size(), buffer_.size() - pending_);
+      std::memcpy(buffer_.data() + pending_, bytes.data(), n);
+      pending_ += n;
+      bytes.remove_prefix(n);
     }
     if (kind_ != platform::console_kind::none) flush();
   }
 
   void print_message(const message& text) {
+    std::array<char16_t, 2 * message::max_characters> characters;
     switch (kind_) {
       case platform::console_kind::none:
       case platform::console_kind::bytes:
         print_text(text.bytes);
         break;
-      case platform::console_kind::utf8:
-        print(utf8(with_cr_lf(text.characters)));
+      case platform::console_kind::utf8: {
+        // ASCII is one byte; every other character of a message is three.
+        std::array<char, 3 * characters.size()> utf8;
+        char* out = utf8.data();
+        for (const char16_t c : with_cr_lf(text.characters, characters)) {
+          if (c < 0x80) {
+            *out++ = static_cast<char>(c);
+          } else {
+            *out++ = static_cast<char>(0xE0 | c >> 12);
+            *out++ = static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            *out++ = static_cast<char>(0x80 | (c & 0x3F));
+          }
+        }
+        print({utf8.data(), static_cast<std::size_t>(out - utf8.data())});
         break;
+      }
       case platform::console_kind::utf16:
         if (silent_) return;
         flush();
-        platform::write_console(platform::standard_output, with_cr_lf(text.characters));
+        platform::write_console(platform::standard_output,
+                                with_cr_lf(text.characters, characters));
         break;
     }
   }
 
   void flush() {
     if (pending_ > 0)
-      platform::write_all(platform::standard_output, buffer_.get(), pending_);
+      platform::write_all(platform::standard_output, buffer_.data(), pending_);
     pending_ = 0;
   }
 
@@ -87,8 +85,9 @@ class console {
   }
 
  private:
-  static constexpr std::size_t capacity = 64 * 1024;
-  std::unique_ptr<char[]> buffer_{new char[capacity]};
+  // Part of the one console object, so that printing never needs memory
+  // that could run out.
+  std::array<char, 64 * 1024> buffer_;
   std::size_t pending_ = 0;
   platform::console_kind kind_;
   bool silent_ = false;
@@ -114,8 +113,8 @@ void print_bytes(std::string_view bytes) { standard_output().print(bytes); }
 
 void print_message(const message& text) { standard_output().print_message(text); }
 
-void keep_console_off(const text_stream& file) {
-  if (!platform::are_different_files(platform::standard_output, file.file())) {
+void keep_console_off(const char* name) {
+  if (!platform::are_different_files(platform::standard_output, name)) {
     standard_output().silence();
   }
 }

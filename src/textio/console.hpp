@@ -4,9 +4,8 @@
 // process or costs the files.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
-
-#include "textio/text_stream.hpp"
 
 namespace textio {
 
@@ -17,6 +16,20 @@ void print_text(std::string_view text);
 // gets unchanged, and the characters they stand for, which a console that
 // cannot show those bytes gets instead.
 struct message {
+  // A short text of ASCII and of characters from U+0800 up, outside the
+  // surrogates: one or three bytes each in UTF-8. A text that is not fails
+  // to compile.
+  consteval message(std::string_view bytes_, std::u16string_view characters_)
+      : bytes(bytes_), characters(characters_) {
+    if (characters.size() > max_characters) throw "a message this long needs more room";
+    for (const char16_t c : characters) {
+      if ((c >= 0x80 && c < 0x800) || (c >= 0xD800 && c < 0xE000)) {
+        throw "a character that the console's UTF-8 cannot take";
+      }
+    }
+  }
+
+  static constexpr std::size_t max_characters = 64;
   std::string_view bytes;
   std::u16string_view characters;
 };
@@ -29,11 +42,11 @@ void print_message(const message& text);
 // Prints bytes as they are; their line feeds are CR LF already.
 void print_bytes(std::string_view bytes);
 
-// Silences standard output for the rest of the process when it may be
-// `file` itself (`codelist >> code.txt`, `codelist > code_new.txt`): the
-// console would otherwise write into the very files the tool reads and
-// writes.
-void keep_console_off(const text_stream& file);
+// Silences standard output for the rest of the process when it may be the
+// file called `name` (`codelist >> code.txt`, `codelist > code_new.txt`):
+// the console would otherwise write into the very files the tool reads and
+// writes. Asked before anything is printed, and without reading the file.
+void keep_console_off(const char* name);
 
 // Writes out what has been collected.
 void flush_console();

@@ -22,14 +22,22 @@ file open_for_reading(const char* name);
 // make_empty(). Never descriptor 0, 1 or 2.
 file open_for_writing(const char* name);
 
-// Cuts a file opened for writing to length 0. Devices such as /dev/null have
-// no length and are left as they are.
+// Takes the file for this process alone until it is closed, so that a second
+// run cannot empty it while this one writes. False when another run holds it
+// or the lock cannot be had; it does not wait.
+bool lock_for_writing(file f);
+
+// Cuts a file opened for writing to length 0. Devices such as /dev/null and
+// pipes have no length and are left as they are. False when the file could
+// not be cut and is not known to be such a device: it may still hold old
+// bytes that would follow the new ones.
 bool make_empty(file f);
 
 // Bytes read, 0 at the end of the file, -1 on a failure.
 long read_some(file f, char* bytes, std::size_t count);
 
-// Writes all of `bytes`, or reports false.
+// Writes all of `bytes`, or reports false. A file that takes no more for the
+// moment (a non-blocking pipe) is waited for.
 bool write_all(file f, const char* bytes, std::size_t count);
 
 bool close_file(file f);
@@ -37,6 +45,10 @@ bool close_file(file f);
 // True only when `a` and `b` are known to be two different files. When the
 // answer cannot be known, a caller that might destroy data must assume one.
 bool are_different_files(file a, file b);
+
+// The same for the file that `name` leads to, looked up without opening it
+// for reading: true when there is no such file.
+bool are_different_files(file a, const char* name);
 
 // What `f` is as a console, and so how it shows the tool's own messages.
 enum class console_kind {
@@ -51,8 +63,9 @@ console_kind console_kind_of(file f);
 // the platform has no such console.
 bool write_console(file f, std::u16string_view text);
 
-// Makes standard output safe to write whatever reads it: a reader that goes
-// away must cost a failed write, never the process.
-void prepare_standard_output();
+// Makes every write safe to try: a console reader that goes away, or a file
+// that reaches the size limit, must cost a failed write, never the process.
+// Standard output is binary on every platform.
+void prepare_writes();
 
 }  // namespace textio::platform

@@ -1,12 +1,17 @@
 #include <fcntl.h>
 #include <langinfo.h>
+#include <poll.h>
 #include <signal.h>
+#include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "textio/platform.hpp"
 
@@ -25,9 +30,41 @@ bool is_folder(file f) {
   return fstat(f, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool is_regular_file(file f) {
-  struct stat st;
-  return fstat(f, &st) == 0 && S_ISREG(st.st_mode);
+bool are_different(const struct stat& x, const struct stat& y) {
+  if (x.st_ino != y.st_ino) return true;
+  if (x.st_dev == y.st_dev) return false;
+  // One file seen through two mounts (an overlay and the folder under it,
+  // NFS, a FUSE pass-through) shows two devices, but the same inode number,
+  // size and modification time. Taking two files for one costs a refusal.
+  return x.st_size != y.st_size || x.st_mtim.tv_sec != y.st_mtim.tv_sec ||
+         x.st_mtim.tv_nsec != y.st_mtim.tv_nsec;
+}
+
+// Whether the character set that a locale's name gives is UTF-8, as in
+// "de_DE.UTF-8" or "en_US.utf8".
+bool names_utf8(std::string_view locale) {
+  const auto dot = locale.find('.');
+  if (dot == std::string_view::npos) return false;
+  std::string_view codeset = locale.substr(dot + 1);
+  codeset = codeset.substr(0, codeset.find('@'));
+  const auto is = [codeset](std::string_view name) {
+    return codeset.size() == name.size() &&
+           strncasecmp(codeset.data(), name.data(), name.size()) == 0;
+  };
+  return is("utf-8") || is("utf8");
+}
+
+bool locale_is_utf8() {
+  if (setlocale(LC_CTYPE, "") != nullptr) {
+    return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+  }
+  // A locale that is not installed still names its character set, and the
+  // terminal is set up for that one.
+  for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') return names_utf8(name);
+  }
+  return false;
 }
 
 }  // namespace
@@ -45,7 +82,18 @@ file open_for_writing(const char* name) {
   return away_from_standard_descriptors(open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
 }
 
-bool make_empty(file f) { return !is_regular_file(f) || ftruncate(f, 0) == 0; }
+bool lock_for_writing(file f) {
+  for (;;) {
+    if (flock(f, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool make_empty(file f) {
+  if (ftruncate(f, 0) == 0) return true;
+  struct stat st;
+  return fstat(f, &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode));
+}
 
 long read_some(file f, char* bytes, std::size_t count) {
   for (;;) {
@@ -57,6 +105,14 @@ long read_some(file f, char* bytes, std::size_t count) {
 bool write_all(file f, const char* bytes, std::size_t count) {
   while (count > 0) {
     const ssize_t n = write(f, bytes, count);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A pipe that its reader put in non-blocking mode is full: wait until
+      // it takes more. A reader that goes away wakes the wait, and the next
+      // write fails.
+      pollfd ready{f, POLLOUT, 0};
+      if (poll(&ready, 1, -1) < 0 && errno != EINTR) return false;
+      continue;
+    }
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     bytes += n;
@@ -71,19 +127,26 @@ bool close_file(file f) { return close(f) == 0 || errno == EINTR; }
 bool are_different_files(file a, file b) {
   struct stat x;
   struct stat y;
-  return fstat(a, &x) == 0 && fstat(b, &y) == 0 &&
-         (x.st_dev != y.st_dev || x.st_ino != y.st_ino);
+  return fstat(a, &x) == 0 && fstat(b, &y) == 0 && are_different(x, y);
+}
+
+bool are_different_files(file a, const char* name) {
+  struct stat x;
+  struct stat y;
+  if (stat(name, &y) != 0) return errno == ENOENT || errno == ENOTDIR;
+  return fstat(a, &x) == 0 && are_different(x, y);
 }
 
 console_kind console_kind_of(file f) {
   if (isatty(f) == 0) return console_kind::none;
-  setlocale(LC_CTYPE, "");
-  return std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? console_kind::utf8
-                                                         : console_kind::bytes;
+  return locale_is_utf8() ? console_kind::utf8 : console_kind::bytes;
 }
 
 bool write_console(file, std::u16string_view) { return false; }
 
-void prepare_standard_output() { signal(SIGPIPE, SIG_IGN); }
+void prepare_writes() {
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
 
 }  // namespace textio::platform

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "textio/platform.hpp"
@@ -16,9 +17,9 @@ namespace {
 
 HANDLE os_handle(file f) { return reinterpret_cast<HANDLE>(_get_osfhandle(f)); }
 
-bool is_type(file f, unsigned short type) {
+bool is_folder(file f) {
   struct _stat64 st;
-  return _fstat64(f, &st) == 0 && (st.st_mode & _S_IFMT) == type;
+  return _fstat64(f, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFDIR;
 }
 
 // The 128-bit file id where the file system keeps one (ReFS does not keep
@@ -30,7 +31,8 @@ bool file_id(HANDLE h, FILE_ID_INFO& id) {
          std::memcmp(&id.FileId, &unknown, sizeof unknown) != 0;
 }
 
-std::wstring final_path(HANDLE h) {
+// Empty where it cannot be known, also when there is no memory for it.
+std::wstring final_path(HANDLE h) try {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n =
@@ -39,50 +41,11 @@ std::wstring final_path(HANDLE h) {
     if (n < path.size()) return path.substr(0, n);
     path.resize(n);
   }
+} catch (const std::bad_alloc&) {
+  return {};
 }
 
-}  // namespace
-
-file open_for_reading(const char* name) {
-  const file f = _open(name, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
-  if (f >= 0 && is_type(f, _S_IFDIR)) {
-    _close(f);
-    return no_file;
-  }
-  return f;
-}
-
-file open_for_writing(const char* name) {
-  return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
-}
-
-// Cutting an empty file to length 0 can still fail on a full disk; there is
-// nothing to cut, and the write that follows reports the full disk.
-bool make_empty(file f) {
-  return !is_type(f, _S_IFREG) || _filelengthi64(f) == 0 || _chsize_s(f, 0) == 0;
-}
-
-long read_some(file f, char* bytes, std::size_t count) {
-  return _read(f, bytes, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
-}
-
-bool write_all(file f, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    const int n =
-        _write(f, bytes, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
-    if (n <= 0) return false;
-    bytes += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool close_file(file f) { return _close(f) == 0; }
-
-bool are_different_files(file a, file b) {
-  const HANDLE x = os_handle(a);
-  const HANDLE y = os_handle(b);
+bool are_different(HANDLE x, HANDLE y) {
   // A console, a pipe or a device is never a file on a disk.
   if (GetFileType(x) != FILE_TYPE_DISK || GetFileType(y) != FILE_TYPE_DISK) return true;
   FILE_ID_INFO x_id;
@@ -100,6 +63,88 @@ bool are_different_files(file a, file b) {
   const std::wstring y_path = final_path(y);
   return !x_path.empty() && !y_path.empty() &&
          CompareStringOrdinal(x_path.c_str(), -1, y_path.c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
+// The byte that a run locks to keep a second run off the same output. It
+// lies far past any end of file, so that the lock, which Windows enforces,
+// never stands in the way of a write.
+OVERLAPPED lock_place() {
+  OVERLAPPED place{};
+  place.Offset = 0xFFFFFFFE;
+  place.OffsetHigh = 0x7FFFFFFF;
+  return place;
+}
+
+}  // namespace
+
+file open_for_reading(const char* name) {
+  const file f = _open(name, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+  if (f >= 0 && is_folder(f)) {
+    _close(f);
+    return no_file;
+  }
+  return f;
+}
+
+file open_for_writing(const char* name) {
+  return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+               _S_IREAD | _S_IWRITE);
+}
+
+bool lock_for_writing(file f) {
+  OVERLAPPED place = lock_place();
+  return LockFileEx(os_handle(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                    1, 0, &place) != 0;
+}
+
+// Cutting an empty file to length 0 can still fail on a full disk; there is
+// nothing to cut, and the write that follows reports the full disk.
+bool make_empty(file f) {
+  if (_filelengthi64(f) == 0 || _chsize_s(f, 0) == 0) return true;
+  const DWORD type = GetFileType(os_handle(f));
+  return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+long read_some(file f, char* bytes, std::size_t count) {
+  return _read(f, bytes, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
+}
+
+bool write_all(file f, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    const int n =
+        _write(f, bytes, static_cast<unsigned>(std::min<std::size_t>(count, INT_MAX)));
+    if (n <= 0) return false;
+    bytes += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Windows may keep a lock for a while after its file is closed; it is let go
+// first, so that the next run finds the output free.
+bool close_file(file f) {
+  OVERLAPPED place = lock_place();
+  UnlockFileEx(os_handle(f), 0, 1, 0, &place);
+  return _close(f) == 0;
+}
+
+bool are_different_files(file a, file b) {
+  return are_different(os_handle(a), os_handle(b));
+}
+
+// A handle with no access rights needs no permission to read the file, and
+// shares it with everyone.
+bool are_different_files(file a, const char* name) {
+  const HANDLE named =
+      CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (named == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  const bool different = are_different(os_handle(a), named);
+  CloseHandle(named);
+  return different;
 }
 
 // _isatty() is true for NUL as well; a console is what takes a console mode.
@@ -125,6 +170,6 @@ bool write_console(file f, std::u16string_view text) {
   return true;
 }
 
-void prepare_standard_output() { _setmode(standard_output, _O_BINARY); }
+void prepare_writes() { _setmode(standard_output, _O_BINARY); }
 
 }  // namespace textio::platform

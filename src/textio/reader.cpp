@@ -2,16 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "textio/scan.hpp"
 
 namespace textio {
 
-input_stream::input_stream(platform::file f, std::size_t read_ahead)
-    : text_stream(f), capacity_(std::max<std::size_t>(read_ahead, 1)) {
-  // Zeroed, so that the bytes past the read-ahead are never unset.
-  buffer_.reset(new char[capacity_ + readable_past_piece_start]());
-}
+input_stream::input_stream(platform::file f, std::unique_ptr<char[]> buffer,
+                           std::size_t read_ahead)
+    : text_stream(f), buffer_(std::move(buffer)), capacity_(read_ahead) {}
 
 std::string_view input_stream::unread() {
   if (begin_ == end_) read_more();
@@ -41,9 +41,14 @@ bool input_stream::read_more() {
 }
 
 std::optional<input_stream> open_input(const char* name, std::size_t read_ahead) {
+  read_ahead = std::max<std::size_t>(read_ahead, 1);
+  // Zeroed, so that the bytes past the read-ahead are never unset.
+  std::unique_ptr<char[]> buffer(
+      new (std::nothrow) char[read_ahead + readable_past_piece_start]());
+  if (!buffer) return std::nullopt;
   const platform::file f = platform::open_for_reading(name);
   if (f == platform::no_file) return std::nullopt;
-  return input_stream(f, read_ahead);
+  return input_stream(f, std::move(buffer), read_ahead);
 }
 
 std::optional<std::string_view> read_text_line(std::span<char> buffer, input_stream& in) {

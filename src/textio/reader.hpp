@@ -14,7 +14,8 @@ namespace textio {
 
 class input_stream : public text_stream {
  public:
-  input_stream(platform::file f, std::size_t read_ahead);
+  // `buffer` holds read_ahead bytes and readable_past_piece_start more.
+  input_stream(platform::file f, std::unique_ptr<char[]> buffer, std::size_t read_ahead);
 
   // The bytes read ahead and not yet taken, reading more first when none
   // are left. Empty at the end of the input and after a failure. A Ctrl-Z
@@ -40,7 +41,7 @@ class input_stream : public text_stream {
 };
 
 // Opens an existing file for reading. Fails for a missing file, one that may
-// not be read, or a folder.
+// not be read, or a folder, and when there is no memory for the read-ahead.
 std::optional<input_stream> open_input(const char* name,
                                        std::size_t read_ahead = default_read_ahead);
 

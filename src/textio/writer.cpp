@@ -2,17 +2,16 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
+#include <utility>
 
 #include "textio/scan.hpp"
 
 namespace textio {
 
-output_stream::output_stream(platform::file f, std::size_t buffer_size)
-    : text_stream(f), capacity_(std::max<std::size_t>(buffer_size, 1)) {
-  // The room past the capacity takes the largest reserve: the buffer is
-  // written out as soon as it is full, so there is always that much left.
-  buffer_.reset(new char[capacity_ + max_reserve]);
-}
+output_stream::output_stream(platform::file f, std::unique_ptr<char[]> buffer,
+                             std::size_t buffer_size)
+    : text_stream(f), buffer_(std::move(buffer)), capacity_(buffer_size) {}
 
 char* output_stream::reserve([[maybe_unused]] std::size_t count) {
   assert(count <= max_reserve);
@@ -40,15 +39,25 @@ bool output_stream::close() {
 
 std::optional<output_stream> open_output(const char* name, const text_stream& source,
                                          std::size_t buffer_size) {
+  // Everything the stream needs is had before the file is touched: once it is
+  // emptied, the old result is gone. The room past the capacity takes the
+  // largest reserve: the buffer is written out as soon as it is full, so
+  // there is always that much left.
+  buffer_size = std::max<std::size_t>(buffer_size, 1);
+  std::unique_ptr<char[]> buffer(
+      new (std::nothrow) char[buffer_size + output_stream::max_reserve]);
+  if (!buffer) return std::nullopt;
   // Opened without emptying it, so that nothing is lost before we know that
-  // the name does not lead back to the input.
+  // the name does not lead back to the input, and that no other run is
+  // writing it.
   const platform::file f = platform::open_for_writing(name);
   if (f == platform::no_file) return std::nullopt;
-  if (!platform::are_different_files(f, source.file()) || !platform::make_empty(f)) {
+  if (!platform::are_different_files(f, source.file()) ||
+      !platform::lock_for_writing(f) || !platform::make_empty(f)) {
     platform::close_file(f);
     return std::nullopt;
   }
-  return output_stream(f, buffer_size);
+  return output_stream(f, std::move(buffer), buffer_size);
 }
 
 bool write_text(std::string_view text, output_stream& out,

@@ -16,7 +16,9 @@ inline constexpr std::string_view line_end = "\r\n";
 
 class output_stream : public text_stream {
  public:
-  output_stream(platform::file f, std::size_t buffer_size);
+  // `buffer` holds buffer_size bytes and max_reserve more.
+  output_stream(platform::file f, std::unique_ptr<char[]> buffer,
+                std::size_t buffer_size);
 
   // The most that one reserve() may ask for.
   static constexpr std::size_t max_reserve = 16 * 1024;
@@ -42,9 +44,11 @@ class output_stream : public text_stream {
 };
 
 // Opens a file for writing, creating it when missing and emptying it when
-// present. Fails, and leaves the file as it was, when the name leads to the
-// file that `source` reads, or when that cannot be ruled out: emptying it
-// would destroy the input.
+// present, and keeps it for this process alone until it is closed. Fails,
+// and leaves the file as it was, when the name leads to the file that
+// `source` reads, or when that cannot be ruled out: emptying it would destroy
+// the input; when another run is writing it; when it cannot be told whether
+// it was emptied; or when there is no memory for the stream.
 std::optional<output_stream> open_output(const char* name, const text_stream& source,
                                          std::size_t buffer_size = default_write_buffer);
 

@@ -2,10 +2,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "codelist/line_rules.hpp"
 #include "fault_injection.hpp"
@@ -30,11 +33,12 @@ class extract_codes_test : public scratch_folder_test {
     scratch_folder_test::TearDown();
   }
 
-  run_outcome run(const std::string& code_txt) {
+  // The console is a file, or `console` when one is given.
+  run_outcome run(const std::string& code_txt, int console = -1) {
     put_file("code.txt", code_txt);
     std::fflush(stdout);
     const int saved = dup(STDOUT_FILENO);
-    const int console = open("console", O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    if (console < 0) console = open("console", O_WRONLY | O_CREAT | O_TRUNC, 0666);
     dup2(console, STDOUT_FILENO);
     close(console);
     const run_outcome outcome = extract_codes();
@@ -82,18 +86,27 @@ TEST_F(extract_codes_test, a_read_error_keeps_only_whole_lines) {
   }
 }
 
+// A list long enough to fill every buffer several times, and what it gives.
+struct long_list {
+  long_list() {
+    for (int i = 0; i < 100000; ++i) {
+      char code[19];
+      std::snprintf(code, sizeof code, "%08X 89ABCDEF", i);
+      input += std::string(code) + " ; comment\n";
+      file += std::string(code) + "\r\n";
+    }
+  }
+  std::string input = "SCJP01\nGame\n";
+  std::string file = "SCJP01\r\nGame\r\n\r\nCode\r\n";
+};
+
 // After the first failed write nothing more reaches code_new.txt: it holds
 // the start of the result, never a hole and a later piece. The console still
-// shows the whole run.
+// shows the whole run, in large pieces.
 TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
-  std::string input = "SCJP01\nGame\n";
-  std::string expected = "SCJP01\r\nGame\r\n\r\nCode\r\n";
-  for (int i = 0; i < 100000; ++i) {
-    char code[19];
-    std::snprintf(code, sizeof code, "%08X 89ABCDEF", i);
-    input += std::string(code) + " ; comment\n";
-    expected += std::string(code) + "\r\n";
-  }
+  const long_list list;
+  const std::string& input = list.input;
+  const std::string& expected = list.file;
   const std::string console_text = expected + with_cr_lf(separator_rule.bytes) +
                                    with_cr_lf(write_failure_message.bytes);
   for (const int failing : {1, 2, 5}) {
@@ -106,6 +119,7 @@ TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
     EXPECT_TRUE(file == expected.substr(0, file.size())) << "not the start of the result";
     EXPECT_EQ(fault_injection::writes_after_failure(), 0);
     EXPECT_TRUE(console() == console_text) << "the console differs";
+    EXPECT_LE(fault_injection::console_writes(), 2 + console_text.size() / (64 * 1024));
   }
   {
     SCOPED_TRACE("closing fails");
@@ -115,6 +129,89 @@ TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
     EXPECT_TRUE(code_new() == expected) << "code_new.txt differs";
     EXPECT_TRUE(console() == console_text) << "the console differs";
   }
+}
+
+// What the run must have before it empties code_new.txt (memory, the lock,
+// the knowledge that it was emptied) is had first: without it, the old
+// result stays as it was. A file whose kind cannot be told is still emptied.
+TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs) {
+  const std::string input = "SCJP01\nGame\n0123ABCD 89ABCDEF\n";
+  const std::string result = "SCJP01\r\nGame\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n";
+  const std::string old(900000, 'o');
+  const std::string refused = with_cr_lf(open_failure_message.bytes);
+  const std::string done =
+      result + with_cr_lf(separator_rule.bytes) + with_cr_lf(completion_message.bytes);
+  enum class setup { old_file, locked, device };
+  struct row {
+    const char* name;
+    setup what;
+    void (*arm)();
+    run_outcome outcome;
+    std::string file;  // afterwards; for the device, code_new.txt is not read
+    const std::string& console;
+  };
+  const row rows[] = {
+      {"no memory for the read-ahead", setup::old_file,
+       [] { fault_injection::fail_allocations_from(64 * 1024); },
+       run_outcome::open_failed, old, refused},
+      {"no memory for the write buffer", setup::old_file,
+       [] { fault_injection::fail_allocations_from(128 * 1024); },
+       run_outcome::open_failed, old, refused},
+      {"another run writes code_new.txt", setup::locked, [] {}, run_outcome::open_failed,
+       old, refused},
+      // The fourth fstat is the first after the checks that the two files
+      // differ.
+      {"the kind of code_new.txt cannot be told", setup::old_file,
+       [] { fault_injection::fail_stats_from(4); }, run_outcome::done, result, done},
+      {"neither the kind of a device nor its length", setup::device,
+       [] { fault_injection::fail_stats_from(4); }, run_outcome::open_failed, "",
+       refused},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    fs::remove("code_new.txt");
+    if (r.what == setup::device) {
+      fs::create_symlink("/dev/null", "code_new.txt");
+    } else {
+      put_file("code_new.txt", old);
+    }
+    const int other_run = open("code_new.txt", O_RDONLY);
+    if (r.what == setup::locked) {
+      ASSERT_EQ(flock(other_run, LOCK_EX), 0);
+    }
+    fault_injection::armed fault;
+    r.arm();
+    EXPECT_EQ(run(input), r.outcome);
+    fault_injection::disarm();
+    close(other_run);
+    if (r.what != setup::device) {
+      EXPECT_TRUE(code_new() == r.file) << "code_new.txt differs";
+    }
+    EXPECT_EQ(console(), r.console);
+  }
+}
+
+// A console that its reader made non-blocking is waited for, not taken for
+// one that is gone.
+TEST_F(extract_codes_test, a_non_blocking_console_gets_every_byte) {
+  const long_list list;
+  int pipe_ends[2];
+  ASSERT_EQ(pipe(pipe_ends), 0);
+  fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+  std::string shown;
+  std::thread reader([&] {
+    // Late, so that the pipe is full before anything is taken from it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    char bytes[4096];
+    for (ssize_t n; (n = read(pipe_ends[0], bytes, sizeof bytes)) > 0;)
+      shown.append(bytes, n);
+  });
+  EXPECT_EQ(run(list.input, pipe_ends[1]), run_outcome::done);
+  reader.join();
+  close(pipe_ends[0]);
+  EXPECT_TRUE(shown == list.file + with_cr_lf(separator_rule.bytes) +
+                           with_cr_lf(completion_message.bytes))
+      << shown.size() << " bytes shown";
 }
 
 }  // namespace

@@ -7,6 +7,14 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+#endif
+
 #include "scratch_folder.hpp"
 #include "text_forms.hpp"
 
@@ -183,6 +191,30 @@ TEST_F(reader_test, refuses_what_cannot_be_read) {
   std::filesystem::create_directory(path("folder"));
   EXPECT_FALSE(open_input(path("folder").c_str()));
 }
+
+#ifndef _WIN32
+// A FIFO, like a terminal, can give more after an end; the first end must
+// be the end.
+TEST_F(reader_test, the_first_end_of_the_input_is_its_end) {
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  std::thread first_writer([this] {
+    const int f = open(path("fifo").c_str(), O_WRONLY);
+    EXPECT_EQ(write(f, "A\n", 2), 2);
+    close(f);
+  });
+  auto in = open_input(path("fifo").c_str());
+  ASSERT_TRUE(in);
+  std::array<char, 200> buffer;
+  EXPECT_EQ(read_text_line(buffer, *in), "A\n");
+  first_writer.join();
+  EXPECT_FALSE(read_text_line(buffer, *in));
+  const int second_writer = open(path("fifo").c_str(), O_WRONLY | O_NONBLOCK);
+  EXPECT_EQ(write(second_writer, "B\n", 2), 2);
+  EXPECT_FALSE(read_text_line(buffer, *in));
+  close(second_writer);
+  EXPECT_TRUE(close_stream(*in));
+}
+#endif
 
 #ifdef __linux__
 TEST_F(reader_test, a_read_error_is_not_the_end_of_the_input) {
