@@ -5,8 +5,9 @@
 #   tool_test.sh [--portable] COMMAND [ARGS...]
 #
 # COMMAND runs the tool, e.g. build/release/codelist, or a Windows build
-# through wine. --portable leaves out the cases that need a device, /proc or a
-# FIFO where a file should be.
+# through wine. --portable leaves out the cases that only POSIX has: a device,
+# /proc or a FIFO where a file should be, a file size limit, a umask, another
+# user, a second mount.
 set -u
 
 portable=0
@@ -269,7 +270,7 @@ for row in "${terminal_rows[@]}"; do
   expect_console "$console" && pass
 done
 
-# Devices, /proc and FIFOs are not files that a Windows program can open.
+# What only POSIX has.
 if [ "$portable" = 0 ]; then
   new_case "a full device is a write failure" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
   ln -s /dev/full "$dir/code_new.txt"
