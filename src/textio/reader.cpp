@@ -72,16 +72,32 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, input_str
 std::span<const char* const> pieces_in_place(input_stream& in, std::size_t piece_size,
                                              std::span<const char*> starts) {
   for (;;) {
-    const std::string_view bytes = in.unread();
-    const pieces_found found = find_pieces(bytes, piece_size, starts);
+    const pieces_found found = find_pieces(in.unread(), piece_size, starts);
     if (found.count > 0) {
       in.take(found.consumed);
       return starts.first(found.count);
     }
-    // A whole line is here but needs read_text_line(); or the next line is
-    // not all here yet, and more is read unless that cannot be done.
-    if (bytes.find(line_feed) != std::string_view::npos || !in.read_more()) return {};
+    switch (found.stop) {
+      // CRs that are not line ends: the read-ahead is cleaned once, and its
+      // lines are then taken where they lie like any others.
+      case pieces_stop::carriage_return:
+        in.drop_carriage_returns();
+        break;
+      case pieces_stop::no_room:
+        return {};
+      // The next piece is not all here yet; more is read unless that cannot
+      // be done.
+      case pieces_stop::end_of_bytes:
+        if (!in.read_more()) return {};
+        break;
+    }
   }
+}
+
+void input_stream::drop_carriage_returns() {
+  char* const unread_begin = buffer_.get() + begin_;
+  end_ = static_cast<std::size_t>(
+      remove_carriage_returns(unread_begin, buffer_.get() + end_) - buffer_.get());
 }
 
 bool input_stream::close() {

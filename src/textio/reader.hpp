@@ -29,6 +29,10 @@ class input_stream : public text_stream {
   // more came: the end of the input, a failure, or no room left.
   bool read_more();
 
+  // Removes the CRs from the unread bytes. Every CR is dropped on the way to
+  // the caller anyway, so what is delivered stays the same.
+  void drop_carriage_returns();
+
   // Closes the file. Returns false when a read had failed.
   bool close();
 
@@ -59,14 +63,14 @@ std::optional<std::string_view> read_text_line(std::span<char> buffer, input_str
 // since the line end itself fails.
 inline constexpr std::size_t readable_past_piece_start = 32;
 
-// Takes the next whole lines that need no cleaning (no CR but the one before
-// the line feed) and fills `starts` with where their pieces begin in the
-// read-ahead: exactly the pieces that read_text_line() with a buffer of
-// piece_size + 1 bytes would deliver, without the CR before the line feed.
-// They stay valid until the stream is next used. Returns nothing when the
-// next piece must come from read_text_line(): a line with another CR, a line
-// longer than the read-ahead, the last line without a line feed, the end of
-// the input or a read error.
+// Takes the next pieces where they lie in the read-ahead, and fills `starts`
+// with where they begin: exactly the pieces that read_text_line() with a
+// buffer of piece_size + 1 bytes would deliver, without the CR before a line
+// feed. A stretch that holds other CRs is cleaned of them first. They stay
+// valid until the stream is next used. Returns nothing when the next piece
+// must come from read_text_line(): the last piece of the input, a line whose
+// pieces do not fit in `starts`, a read-ahead too small for a piece, the end
+// of the input or a read error.
 std::span<const char* const> pieces_in_place(input_stream& in, std::size_t piece_size,
                                              std::span<const char*> starts);
 

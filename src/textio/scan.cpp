@@ -1,7 +1,9 @@
 #include "textio/scan.hpp"
 
+#include <array>
 #include <bit>
 #include <cstdint>
+#include <utility>
 
 #include "textio/simd.hpp"
 
@@ -22,8 +24,9 @@ __m128i load(const char* p) {
 
 // Stores where the pieces of the line that ends at `lf` start, when they all
 // fit; a line of n bytes before its line end has n / piece_size + 1 pieces.
-bool add_line(const char* line, const char* lf, std::size_t piece_size,
-              std::span<const char*> starts, std::size_t& count) {
+TEXTIO_ALWAYS_INLINE bool add_line(const char* line, const char* lf,
+                                   std::size_t piece_size, std::span<const char*> starts,
+                                   std::size_t& count) {
   const auto raw = static_cast<std::size_t>(lf - line);
   if (raw < piece_size) [[likely]] {
     if (count == starts.size()) return false;
@@ -42,15 +45,152 @@ bool add_line(const char* line, const char* lf, std::size_t piece_size,
 pieces_found find_pieces_from(const char* begin, const char* line, const char* p,
                               const char* end, std::size_t piece_size,
                               std::span<const char*> starts, std::size_t count) {
+  const auto found = [&](pieces_stop stop) {
+    return pieces_found{count, static_cast<std::size_t>(line - begin), stop};
+  };
   for (; p < end; ++p) {
-    if (*p == carriage_return && !(end - p > 1 && p[1] == line_feed)) break;
+    if (*p == carriage_return && end - p > 1 && p[1] != line_feed) {
+      return found(pieces_stop::carriage_return);
+    }
     if (*p == line_feed) {
-      if (!add_line(line, p, piece_size, starts, count)) break;
+      if (!add_line(line, p, piece_size, starts, count))
+        return found(pieces_stop::no_room);
       line = p + 1;
+    } else if (static_cast<std::size_t>(p - line) == piece_size) {
+      // A whole piece of a long line, and more of the line after it.
+      if (count == starts.size()) return found(pieces_stop::no_room);
+      starts[count++] = line;
+      line = p;
     }
   }
-  return {count, static_cast<std::size_t>(line - begin)};
+  return found(pieces_stop::end_of_bytes);
 }
+
+// The pieces of 64 bytes at a time, given which of them are line feeds and
+// which are CRs. Blocks are taken while the byte after a block can be read
+// and there is room for every piece a block can give: one whole piece of a
+// long line, two for the line that the first line feed ends, one for each
+// other line feed, and the 64 that the last step may write past them.
+class block_walk {
+ public:
+  static constexpr std::size_t block = 64;
+
+  TEXTIO_ALWAYS_INLINE block_walk(std::string_view bytes, std::size_t piece_size,
+                                  std::span<const char*> starts)
+      : begin_(bytes.data()),
+        end_(begin_ + bytes.size()),
+        line_(begin_),
+        p_(begin_),
+        piece_size_(piece_size),
+        starts_(starts) {}
+
+  TEXTIO_ALWAYS_INLINE bool has_block() const {
+    return piece_size_ >= block && end_ - p_ > static_cast<std::ptrdiff_t>(block) &&
+           starts_.size() - count_ >= 3 + block;
+  }
+
+  TEXTIO_ALWAYS_INLINE const char* at() const { return p_; }
+
+  // Takes the block; false when it holds a CR that is not part of a line end,
+  // which the byte loop then finds.
+  TEXTIO_ALWAYS_INLINE bool take(std::uint64_t lfs, std::uint64_t crs) {
+    const std::uint64_t lf_after = p_[block] == line_feed ? 1 : 0;
+    if ((crs & ~(lfs >> 1 | lf_after << 63)) != 0) return false;
+    // A line that ends inside a block without starting in it is shorter than
+    // a block, so only the line that was open when the block began can hold
+    // a whole piece before its end, or one more.
+    const char* const first = lfs != 0 ? p_ + std::countr_zero(lfs) : p_ + block;
+    if (first - line_ > static_cast<std::ptrdiff_t>(piece_size_)) {
+      starts_[count_++] = line_;
+      line_ += piece_size_;
+    }
+    if (lfs != 0) {
+      add_line(line_, first, piece_size_, starts_, count_);
+      line_ = first + 1;
+      // The other line feeds, four at a time without asking how many there
+      // are, and without a branch for each: each ends the line that the one
+      // before it began, and the last begins the line left open.
+      std::uint64_t rest = lfs & (lfs - 1);
+      const auto lines = static_cast<std::size_t>(std::popcount(rest));
+      starts_[count_] = line_;
+      const char** const out = starts_.data() + count_ + 1;
+      std::size_t i = 0;
+      do {
+        for (std::size_t k = 0; k < 4; ++k, rest &= rest - 1) {
+          out[i + k] = p_ + std::countr_zero(rest) + 1;
+        }
+        i += 4;
+      } while (i < lines);
+      count_ += lines;
+      line_ = starts_[count_];
+    }
+    p_ += block;
+    return true;
+  }
+
+  // The rest, a byte at a time; when the room ran out, the caller comes back
+  // for it.
+  TEXTIO_ALWAYS_INLINE pieces_found finish() const {
+    if (count_ > 0 && starts_.size() - count_ < 3 + block) {
+      return {count_, static_cast<std::size_t>(line_ - begin_), pieces_stop::no_room};
+    }
+    return find_pieces_from(begin_, line_, p_, end_, piece_size_, starts_, count_);
+  }
+
+ private:
+  const char* begin_;
+  const char* end_;
+  const char* line_;
+  const char* p_;
+  std::size_t piece_size_;
+  std::span<const char*> starts_;
+  std::size_t count_ = 0;
+};
+
+#ifdef TEXTIO_SSE2
+pieces_found find_pieces_sse2(std::string_view bytes, std::size_t piece_size,
+                              std::span<const char*> starts) {
+  block_walk walk(bytes, piece_size, starts);
+  while (walk.has_block()) {
+    std::uint64_t lfs = 0;
+    std::uint64_t crs = 0;
+    for (int i = 0; i < 4; ++i) {
+      const __m128i part = load(walk.at() + 16 * i);
+      lfs |= std::uint64_t{bytes_equal(part, line_feed)} << (16 * i);
+      crs |= std::uint64_t{bytes_equal(part, carriage_return)} << (16 * i);
+    }
+    if (!walk.take(lfs, crs)) break;
+  }
+  return walk.finish();
+}
+#endif
+
+#ifdef TEXTIO_AVX2
+TEXTIO_TARGET_AVX2 std::uint64_t bytes_equal_64(__m256i low, __m256i high, char c) {
+  const __m256i wanted = _mm256_set1_epi8(c);
+  const auto low_bits =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)));
+  const auto high_bits =
+      static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, wanted)));
+  return std::uint64_t{high_bits} << 32 | low_bits;
+}
+
+TEXTIO_TARGET_AVX2 pieces_found find_pieces_avx2(std::string_view bytes,
+                                                 std::size_t piece_size,
+                                                 std::span<const char*> starts) {
+  block_walk walk(bytes, piece_size, starts);
+  while (walk.has_block()) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(walk.at()));
+    const __m256i high =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(walk.at() + 32));
+    if (!walk.take(bytes_equal_64(low, high, line_feed),
+                   bytes_equal_64(low, high, carriage_return))) {
+      break;
+    }
+  }
+  return walk.finish();
+}
+#endif
 
 }  // namespace
 
@@ -147,54 +287,60 @@ pieces_found find_pieces_bytewise(std::string_view bytes, std::size_t piece_size
                           0);
 }
 
+std::span<const find_pieces_loop> find_pieces_loops() {
+  // Chosen once, without memory that could run out.
+  static const auto loops = [] {
+    std::pair<std::array<find_pieces_loop, 3>, std::size_t> all{};
+    all.first[all.second++] = {"byte loop", find_pieces_bytewise};
+#ifdef TEXTIO_SSE2
+    all.first[all.second++] = {"SSE2", find_pieces_sse2};
+#endif
+#ifdef TEXTIO_AVX2
+    if (has_avx2()) all.first[all.second++] = {"AVX2", find_pieces_avx2};
+#endif
+    return all;
+  }();
+  return {loops.first.data(), loops.second};
+}
+
 pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
                          std::span<const char*> starts) {
-  const char* const begin = bytes.data();
-  const char* const end = begin + bytes.size();
-  const char* line = begin;
-  const char* p = begin;
-  std::size_t count = 0;
-#ifdef TEXTIO_SSE2
-  // 64 bytes at a time, while there is room for a block's worth of lines and
-  // the byte after the block can be read. A line that ends inside a block
-  // without starting in it is shorter than 64 bytes, so only the first line
-  // feed of a block can end a line of more than one piece.
-  const __m128i lf = _mm_set1_epi8(line_feed);
-  const __m128i cr = _mm_set1_epi8(carriage_return);
-  for (; piece_size >= 64 && end - p > 64 && starts.size() - count >= 64; p += 64) {
-    std::uint64_t lfs = 0;
-    __m128i lone_crs = _mm_setzero_si128();
-    for (int i = 0; i < 4; ++i) {
-      const __m128i block = load(p + 16 * i);
-      const __m128i next = load(p + 16 * i + 1);
-      lfs |= std::uint64_t{bytes_equal(block, line_feed)} << (16 * i);
-      lone_crs = _mm_or_si128(lone_crs, _mm_andnot_si128(_mm_cmpeq_epi8(next, lf),
-                                                         _mm_cmpeq_epi8(block, cr)));
-    }
-    // A CR that is not part of a line end: the byte loop takes the lines
-    // before it and stops there.
-    if (_mm_movemask_epi8(lone_crs) != 0) break;
-    const char* const first = p + std::countr_zero(lfs);
-    if (lfs != 0 && first - line >= static_cast<std::ptrdiff_t>(piece_size)) {
-      if (!add_line(line, first, piece_size, starts, count)) {
-        return {count, static_cast<std::size_t>(line - begin)};
-      }
-      line = first + 1;
-      lfs &= lfs - 1;
-      if (starts.size() - count < 64)
-        return {count, static_cast<std::size_t>(line - begin)};
-    }
-    for (; lfs != 0; lfs &= lfs - 1) {
-      starts[count++] = line;
-      line = p + std::countr_zero(lfs) + 1;
-    }
+  static const auto fastest = find_pieces_loops().back().run;
+  return fastest(bytes, piece_size, starts);
+}
+
+char* remove_carriage_returns_bytewise(char* begin, char* end) {
+  char* to = begin;
+  for (const char* p = begin; p < end; ++p) {
+    if (*p != carriage_return) *to++ = *p;
   }
-  // Out of room for another block: the caller comes back for the rest.
-  if (count > 0 && starts.size() - count < 64) {
-    return {count, static_cast<std::size_t>(line - begin)};
+  return to;
+}
+
+char* remove_carriage_returns(char* begin, char* end) {
+  char* to = begin;
+  char* p = begin;
+#ifdef TEXTIO_SSE2
+  // A block without a CR moves whole; `to` never passes `p`, so a block is
+  // loaded before anything is stored over it.
+  for (; end - p >= 16; p += 16) {
+    const __m128i block = load(p);
+    if (bytes_equal(block, carriage_return) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), block);
+      to += 16;
+      continue;
+    }
+    for (int i = 0; i < 16; ++i) {
+      const char c = p[i];
+      *to = c;
+      to += c != carriage_return ? 1 : 0;
+    }
   }
 #endif
-  return find_pieces_from(begin, line, p, end, piece_size, starts, count);
+  for (; p < end; ++p) {
+    if (*p != carriage_return) *to++ = *p;
+  }
+  return to;
 }
 
 }  // namespace textio

@@ -33,23 +33,48 @@ line_part copy_line_part_bytewise(std::string_view from, char* to, std::size_t r
 char* expand_line_feeds(std::string_view from, char* to);
 char* expand_line_feeds_bytewise(std::string_view from, char* to);
 
-struct pieces_found {
-  std::size_t count;     // piece starts stored
-  std::size_t consumed;  // bytes of the lines they belong to
+// Removes every carriage return from [begin, end), in place, and returns the
+// new end. The bytes that stay keep their order.
+char* remove_carriage_returns(char* begin, char* end);
+char* remove_carriage_returns_bytewise(char* begin, char* end);
+
+// Why find_pieces() stopped.
+enum class pieces_stop {
+  end_of_bytes,     // at the unfinished line at the end
+  carriage_return,  // at a line that holds a CR other than the one before its line feed
+  no_room,          // at a line whose pieces no longer fit in `starts`
 };
 
-// Finds, from the start of `bytes`, the whole lines that need no cleaning:
-// each ends in a line feed and holds no CR but the one right before it. It
-// stores where each of their pieces starts, as a reader taking at most
-// `piece_size` bytes at a time would cut them: a line of n bytes before its
-// line end gives a piece at every multiple of piece_size up to n. It stops
-// before the first line that holds another CR, before the unfinished line at
-// the end, and before a line whose pieces no longer fit in `starts`; the
-// fast one may stop a few lines earlier when `starts` is nearly full, but
-// always takes at least one line when the byte loop would.
+struct pieces_found {
+  std::size_t count;     // piece starts stored
+  std::size_t consumed;  // bytes of the pieces they belong to
+  pieces_stop stop;
+};
+
+// Finds, from the start of `bytes`, the pieces that need no cleaning, and
+// stores where each starts, as a reader taking at most `piece_size` bytes at
+// a time would cut them: a line of n bytes before its line end gives a piece
+// at every multiple of piece_size up to n. The lines hold no CR but the one
+// right before their line feed. A line that is not finished yet gives the
+// pieces that are whole and that more of the line follows, so that a line of
+// any length, even one without an end, is taken where it lies. It stops
+// before the first line that holds another CR, and before a piece that no
+// longer fits in `starts`; the fast one may stop a few pieces earlier when
+// `starts` is nearly full, but always takes at least one piece when the byte
+// loop would, and it may write to all of `starts`.
 pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
                          std::span<const char*> starts);
 pieces_found find_pieces_bytewise(std::string_view bytes, std::size_t piece_size,
                                   std::span<const char*> starts);
+
+// The ways that find_pieces() can run on this processor, the byte loop first
+// and the one that find_pieces() takes last, so that tests can hold each to
+// the byte loop.
+struct find_pieces_loop {
+  const char* name;
+  pieces_found (*run)(std::string_view bytes, std::size_t piece_size,
+                      std::span<const char*> starts);
+};
+std::span<const find_pieces_loop> find_pieces_loops();
 
 }  // namespace textio

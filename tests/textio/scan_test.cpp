@@ -67,49 +67,77 @@ class guarded_bytes {
   char* base_;
 };
 
-// Inputs of every length up to a few hundred bytes, thick with CRs, line
-// feeds, CR LF pairs and long lines.
+// Inputs of every length up to a few hundred bytes, thick with line feeds,
+// CR LF pairs and long lines; once with CRs only before line feeds, once with
+// lone CRs among them as well.
 std::vector<std::string> random_inputs() {
   std::vector<std::string> inputs;
   std::uint32_t seed = 11;
   const auto next = [&seed] { return (seed = seed * 1103515245 + 12345) >> 16; };
-  for (std::size_t length = 0; length < 700; ++length) {
-    std::string input;
-    while (input.size() < length) {
-      const unsigned pick = next() % 16;
-      if (pick < 2) input += '\r';
-      if (pick < 4) input += '\n';
-      if (pick == 4) input += std::string(next() % 300, 'L');
-      if (pick > 4) input += static_cast<char>('a' + pick);
+  for (const bool lone_crs : {false, true}) {
+    for (std::size_t length = 0; length < 700; ++length) {
+      std::string input;
+      while (input.size() < length) {
+        const unsigned pick = next() % 16;
+        if (pick < 2) input += '\r';
+        if (pick < 4) input += '\n';
+        if (pick == 4) input += std::string(next() % 300, 'L');
+        if (pick == 5 && lone_crs) input += '\r';
+        if (pick > 4) input += static_cast<char>('a' + pick);
+      }
+      inputs.push_back(input.substr(0, length));
     }
-    inputs.push_back(input.substr(0, length));
   }
   return inputs;
 }
 
 TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
-  for (const std::string& input : random_inputs()) {
-    guarded_bytes bytes(input);
-    for (const std::size_t piece_size : {1, 3, 64, 199}) {
-      for (const std::size_t room : {1, 2, 7, 512}) {
-        SCOPED_TRACE(std::to_string(input.size()) + " bytes, pieces of " +
-                     std::to_string(piece_size) + ", room for " + std::to_string(room));
-        std::vector<const char*> fast(room);
-        std::vector<const char*> plain(room);
-        const pieces_found a = find_pieces(bytes.view(), piece_size, fast);
-        const pieces_found b = find_pieces_bytewise(bytes.view(), piece_size, plain);
-        // The fast loop may stop early, at a line start, but never before
-        // the first line.
-        ASSERT_LE(a.count, b.count);
-        ASSERT_EQ(a.count == 0, b.count == 0);
-        ASSERT_EQ(a.consumed, a.count == b.count ? b.consumed
-                                                 : static_cast<std::size_t>(
-                                                       plain[a.count] - bytes.data()));
-        fast.resize(a.count);
-        plain.resize(a.count);
-        ASSERT_EQ(fast, plain);
+  for (const find_pieces_loop& loop : find_pieces_loops()) {
+    for (const std::string& input : random_inputs()) {
+      guarded_bytes bytes(input);
+      for (const std::size_t piece_size : {1, 3, 64, 199}) {
+        for (const std::size_t room : {1, 2, 7, 512}) {
+          SCOPED_TRACE(std::string(loop.name) + ", " + std::to_string(input.size()) +
+                       " bytes, pieces of " + std::to_string(piece_size) + ", room for " +
+                       std::to_string(room));
+          std::vector<const char*> fast(room);
+          std::vector<const char*> plain(room);
+          const pieces_found a = loop.run(bytes.view(), piece_size, fast);
+          const pieces_found b = find_pieces_bytewise(bytes.view(), piece_size, plain);
+          // The fast loop may stop early, at a piece start, but never before
+          // the first piece.
+          ASSERT_LE(a.count, b.count);
+          ASSERT_EQ(a.count == 0, b.count == 0);
+          if (a.count == b.count) {
+            ASSERT_EQ(a.consumed, b.consumed);
+            ASSERT_EQ(a.stop, b.stop);
+          } else {
+            ASSERT_EQ(a.consumed,
+                      static_cast<std::size_t>(plain[a.count] - bytes.data()));
+            ASSERT_EQ(a.stop, pieces_stop::no_room);
+          }
+          fast.resize(a.count);
+          plain.resize(a.count);
+          ASSERT_EQ(fast, plain);
+        }
       }
     }
+  }
+}
+
+TEST(scan, removing_carriage_returns_agrees_with_the_byte_loop) {
+  for (const std::string& input : random_inputs()) {
+    SCOPED_TRACE(std::to_string(input.size()) + " bytes");
+    guarded_bytes fast(input);
+    std::string plain = input;
+    const char* const fast_end =
+        remove_carriage_returns(fast.data(), fast.data() + input.size());
+    const char* const plain_end =
+        remove_carriage_returns_bytewise(plain.data(), plain.data() + plain.size());
+    ASSERT_EQ(
+        std::string_view(fast.data(), static_cast<std::size_t>(fast_end - fast.data())),
+        std::string_view(plain.data(),
+                         static_cast<std::size_t>(plain_end - plain.data())));
   }
 }
 
