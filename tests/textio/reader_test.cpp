@@ -119,42 +119,82 @@ TEST_F(reader_test, reads_lines_with_windows_conventions) {
   }
 }
 
+// The pieces that the plain rule gives, a byte at a time: CRs dropped, the
+// input cut at its first Ctrl-Z, lines taken 199 bytes at a time.
+std::vector<std::string> pieces_by_the_rule(const std::string& input) {
+  std::vector<std::string> pieces;
+  for (const char c : input.substr(0, input.find('\x1A'))) {
+    if (c == '\r') continue;
+    if (pieces.empty() || pieces.back().size() == 199 || pieces.back().back() == '\n') {
+      pieces.emplace_back();
+    }
+    pieces.back() += c;
+  }
+  return pieces;
+}
+
 // The reader looks at many bytes at a time, and the code pass takes pieces
-// where they lie; this holds both to the plain rule, a byte at a time, on
-// input full of CRs, line feeds and long lines, wherever the edges of the
-// read-ahead fall.
+// where they lie and cleans stretches with lone CRs; this holds both to the
+// plain rule, on a random mix and on every shape of input that once cost
+// more than a normal list, wherever the edges of the read-ahead fall.
 TEST_F(reader_test, agrees_with_a_byte_at_a_time_reader) {
-  std::string input;
+  std::string mix;
   std::uint32_t seed = 7;
   const char alphabet[] = {'a', 'b', '0', '\r', '\n', ' ', '\0'};
   for (int i = 0; i < 20000; ++i) {
     seed = seed * 1103515245 + 12345;
     const unsigned pick = (seed >> 16) % 64;
     if (pick < 7) {
-      input += alphabet[pick];
+      mix += alphabet[pick];
     } else if (pick < 9) {
-      input += "\r\n";
+      mix += "\r\n";
     } else {
-      input += static_cast<char>('c' + pick % 20);
+      mix += static_cast<char>('c' + pick % 20);
     }
-    if (pick == 63) input += std::string(180 + seed % 60, 'L');
-    if (pick == 62) input += std::string(380 + seed % 60, 'M') + "\r\n";
+    if (pick == 63) mix += std::string(180 + seed % 60, 'L');
+    if (pick == 62) mix += std::string(380 + seed % 60, 'M') + "\r\n";
   }
-  std::vector<std::string> expected(1);
-  for (const char c : input) {
-    if (c == '\r') continue;
-    if (expected.back().size() == 199 ||
-        (!expected.back().empty() && expected.back().back() == '\n')) {
-      expected.emplace_back();
-    }
-    expected.back() += c;
+  std::string binary;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245 + 12345;
+    binary += static_cast<char>(seed >> 24);
   }
-  for (const std::size_t read_ahead : {1, 5, 15, 16, 17, 31, 64, 65, 199, 4096}) {
-    SCOPED_TRACE("read-ahead " + std::to_string(read_ahead));
-    EXPECT_EQ(read_pieces(input, read_ahead), expected);
-    for (const std::size_t batch : {1, 2, 3, 512}) {
-      SCOPED_TRACE("in place, " + std::to_string(batch) + " at a time");
-      EXPECT_EQ(read_pieces(input, read_ahead, true, batch), expected);
+  const auto lines_of = [](std::size_t length, const std::string& end, int count) {
+    std::string lines;
+    const std::string line = "0123ABCD 89ABCDEF " + std::string(length, 'x');
+    for (int i = 0; i < count; ++i) lines += line.substr(0, length) + end;
+    return lines;
+  };
+  const std::string header = "GAME01\r\nName\r\n";
+  struct row {
+    const char* name;
+    std::string input;
+  };
+  const row rows[] = {
+      {"a random mix", mix},
+      {"no line feed at all", header + std::string(70000, '\0')},
+      {"CR-only line ends", header + lines_of(30, "\r", 2000)},
+      {"lone CRs everywhere",
+       header + lines_of(30, "\r", 1) + lines_of(30, "\r\r\n", 1000)},
+      {"lines of 199 bytes", header + lines_of(199, "\r\n", 200)},
+      {"lines of 200 bytes", header + lines_of(200, "\r\n", 200)},
+      {"lines of 398 bytes without CRs", header + lines_of(398, "\n", 100)},
+      {"lines of 400 bytes", header + lines_of(400, "\r\n", 100)},
+      {"lines longer than the read-ahead", header + lines_of(70000, "\r\n", 3)},
+      {"a late Ctrl-Z",
+       header + lines_of(20, "\r\n", 3000) + "\x1A" + lines_of(20, "\n", 9)},
+      {"binary", header + binary},
+  };
+  for (const row& r : rows) {
+    const std::vector<std::string> expected = pieces_by_the_rule(r.input);
+    for (const std::size_t read_ahead :
+         {1, 5, 15, 16, 17, 31, 64, 65, 199, 4096, 65536}) {
+      SCOPED_TRACE(std::string(r.name) + ", read-ahead " + std::to_string(read_ahead));
+      EXPECT_EQ(read_pieces(r.input, read_ahead), expected);
+      for (const std::size_t batch : {1, 2, 3, 512}) {
+        SCOPED_TRACE("in place, " + std::to_string(batch) + " at a time");
+        EXPECT_EQ(read_pieces(r.input, read_ahead, true, batch), expected);
+      }
     }
   }
 }
