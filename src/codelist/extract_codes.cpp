@@ -16,10 +16,9 @@ constexpr const char* output_name = "code_new.txt";
 // Pieces judged in one go: enough to make the loop long, few enough that
 // their codes fit in one reserve of the output.
 constexpr std::size_t pieces_per_batch = 512;
-constexpr std::size_t converted_code_size = code_length + textio::line_end.size();
-static_assert(pieces_per_batch * converted_code_size <=
+static_assert(pieces_per_batch * written_code_size + write_codes_slack <=
               textio::output_stream::max_reserve);
-static_assert(code_length <= textio::readable_past_piece_start);
+static_assert(code_reach <= textio::readable_past_piece_start);
 
 // Every string that goes into the file is shown on the console first; it is
 // converted to CR LF once, for both.
@@ -27,19 +26,11 @@ void echo_text(std::string_view text, textio::output_stream& output) {
   textio::write_text(text, output, textio::print_bytes);
 }
 
-// The normal form of each piece that starts with a code, converted: its 17
-// bytes and a line end. Every piece is stored and only a code moves the end
-// on, so that nothing branches on the data.
+// The normal form of each piece that starts with a code, shown and written.
 void echo_codes(std::span<const char* const> pieces, textio::output_stream& output) {
-  char* const begin = output.reserve(pieces.size() * converted_code_size);
-  char* end = begin;
-  for (const char* piece : pieces) {
-    const bool code = starts_with_code(piece);
-    std::memcpy(end, piece, code_length);
-    std::memcpy(end + code_length, textio::line_end.data(), textio::line_end.size());
-    end += converted_code_size * static_cast<std::size_t>(code);
-  }
-  const auto size = static_cast<std::size_t>(end - begin);
+  char* const begin =
+      output.reserve(pieces.size() * written_code_size + write_codes_slack);
+  const auto size = static_cast<std::size_t>(write_codes(pieces, begin) - begin);
   textio::print_bytes({begin, size});
   output.commit(size);
 }

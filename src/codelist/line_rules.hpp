@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "textio/console.hpp"
+#include "textio/scan.hpp"
 
 namespace codelist {
 
@@ -34,6 +35,22 @@ bool starts_with_code(const char* bytes);
 // The same test a byte at a time: the reference that starts_with_code(),
 // which looks at 16 bytes at once where it can, is tested against.
 bool starts_with_code_bytewise(const char* bytes);
+
+// A code in its normal form as the file and the console get it: its 17
+// bytes and a CR LF line end.
+inline constexpr std::size_t written_code_size = code_length + 2;
+
+// Writes, one after another from `out`, the normal form of every piece that
+// starts with a code, and returns where they end. Each piece is given by its
+// start, and code_reach bytes must be readable there. `out` needs room for
+// written_code_size bytes for each piece and write_codes_slack more.
+char* write_codes(std::span<const char* const> pieces, char* out);
+char* write_codes_bytewise(std::span<const char* const> pieces, char* out);
+inline constexpr std::size_t code_reach = 32;
+inline constexpr std::size_t write_codes_slack = code_reach - written_code_size;
+
+using write_codes_function = char*(std::span<const char* const> pieces, char* out);
+const textio::loop_variants<write_codes_function>& write_codes_variants();
 
 // Cuts a code line to its code and a line feed, in place, and returns it.
 // `line` is the line buffer holding a line that passed is_code_line().

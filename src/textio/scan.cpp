@@ -1,9 +1,7 @@
 #include "textio/scan.hpp"
 
-#include <array>
 #include <bit>
 #include <cstdint>
-#include <utility>
 
 #include "textio/simd.hpp"
 
@@ -68,12 +66,13 @@ pieces_found find_pieces_from(const char* begin, const char* line, const char* p
 
 // The pieces of 64 bytes at a time, given which of them are line feeds and
 // which are CRs. Blocks are taken while the byte after a block can be read
-// and there is room for every piece a block can give: one whole piece of a
-// long line, two for the line that the first line feed ends, one for each
-// other line feed, and the 64 that the last step may write past them.
+// and there is room for every piece a block can give (a line feed each, and
+// two more for a long line) and for the four that the last step may write
+// past them.
 class block_walk {
  public:
   static constexpr std::size_t block = 64;
+  static constexpr std::size_t room = block + 2 + 4;
 
   TEXTIO_ALWAYS_INLINE block_walk(std::string_view bytes, std::size_t piece_size,
                                   std::span<const char*> starts)
@@ -81,12 +80,13 @@ class block_walk {
         end_(begin_ + bytes.size()),
         line_(begin_),
         p_(begin_),
-        piece_size_(piece_size),
+        piece_size_(static_cast<std::ptrdiff_t>(piece_size)),
         starts_(starts) {}
 
   TEXTIO_ALWAYS_INLINE bool has_block() const {
-    return piece_size_ >= block && end_ - p_ > static_cast<std::ptrdiff_t>(block) &&
-           starts_.size() - count_ >= 3 + block;
+    return piece_size_ >= static_cast<std::ptrdiff_t>(block) &&
+           end_ - p_ > static_cast<std::ptrdiff_t>(block) &&
+           starts_.size() - count_ >= room;
   }
 
   TEXTIO_ALWAYS_INLINE const char* at() const { return p_; }
@@ -96,33 +96,45 @@ class block_walk {
   TEXTIO_ALWAYS_INLINE bool take(std::uint64_t lfs, std::uint64_t crs) {
     const std::uint64_t lf_after = p_[block] == line_feed ? 1 : 0;
     if ((crs & ~(lfs >> 1 | lf_after << 63)) != 0) return false;
-    // A line that ends inside a block without starting in it is shorter than
-    // a block, so only the line that was open when the block began can hold
-    // a whole piece before its end, or one more.
-    const char* const first = lfs != 0 ? p_ + std::countr_zero(lfs) : p_ + block;
-    if (first - line_ > static_cast<std::ptrdiff_t>(piece_size_)) {
-      starts_[count_++] = line_;
-      line_ += piece_size_;
+    // Only the line that was open when the block began can be long: one that
+    // ends inside a block without starting in it is shorter than a block.
+    const char* const first = p_ + std::countr_zero(lfs);  // the block's end without one
+    if (first - line_ >= piece_size_) [[unlikely]] {
+      if (first - line_ > piece_size_) {
+        // A whole piece, and more of the line after it.
+        starts_[count_++] = line_;
+        line_ += piece_size_;
+      }
+      if (lfs != 0) {
+        add_line(line_, first, static_cast<std::size_t>(piece_size_), starts_, count_);
+        line_ = first + 1;
+        lfs &= lfs - 1;
+      }
     }
     if (lfs != 0) {
-      add_line(line_, first, piece_size_, starts_, count_);
-      line_ = first + 1;
-      // The other line feeds, four at a time without asking how many there
-      // are, and without a branch for each: each ends the line that the one
-      // before it began, and the last begins the line left open.
-      std::uint64_t rest = lfs & (lfs - 1);
-      const auto lines = static_cast<std::size_t>(std::popcount(rest));
+      // Each line feed ends the open line and opens the next. Their places
+      // are taken four at a time, whatever their number, without a branch
+      // for each: the first goes to the open line's slot, the others each
+      // one further, and the last begins the line left open.
       starts_[count_] = line_;
-      const char** const out = starts_.data() + count_ + 1;
-      std::size_t i = 0;
+      const auto lines = static_cast<std::size_t>(std::popcount(lfs));
+      const char** next = starts_.data() + count_ + 1;
+      const char* const after = p_ + 1;
+      std::uint64_t rest = lfs;
       do {
-        for (std::size_t k = 0; k < 4; ++k, rest &= rest - 1) {
-          out[i + k] = p_ + std::countr_zero(rest) + 1;
+        for (std::size_t k = 0; k < 4; ++k) {
+          const char* start = after + std::countr_zero(rest);
+          // Four plain stores beat what a compiler makes of them in vectors.
+          TEXTIO_OPAQUE(start);
+          next[k] = start;
+          rest &= rest - 1;
         }
-        i += 4;
-      } while (i < lines);
+        next += 4;
+      } while (rest != 0);
       count_ += lines;
-      line_ = starts_[count_];
+      // Not read back from `starts`, where it may just have been stored in a
+      // wider write.
+      line_ = p_ + (block - static_cast<std::size_t>(std::countl_zero(lfs)));
     }
     p_ += block;
     return true;
@@ -131,10 +143,11 @@ class block_walk {
   // The rest, a byte at a time; when the room ran out, the caller comes back
   // for it.
   TEXTIO_ALWAYS_INLINE pieces_found finish() const {
-    if (count_ > 0 && starts_.size() - count_ < 3 + block) {
+    if (count_ > 0 && starts_.size() - count_ < room) {
       return {count_, static_cast<std::size_t>(line_ - begin_), pieces_stop::no_room};
     }
-    return find_pieces_from(begin_, line_, p_, end_, piece_size_, starts_, count_);
+    return find_pieces_from(begin_, line_, p_, end_,
+                            static_cast<std::size_t>(piece_size_), starts_, count_);
   }
 
  private:
@@ -142,7 +155,7 @@ class block_walk {
   const char* end_;
   const char* line_;
   const char* p_;
-  std::size_t piece_size_;
+  std::ptrdiff_t piece_size_;
   std::span<const char*> starts_;
   std::size_t count_ = 0;
 };
@@ -166,8 +179,9 @@ pieces_found find_pieces_sse2(std::string_view bytes, std::size_t piece_size,
 #endif
 
 #ifdef TEXTIO_AVX2
-TEXTIO_TARGET_AVX2 std::uint64_t bytes_equal_64(__m256i low, __m256i high, char c) {
-  const __m256i wanted = _mm256_set1_epi8(c);
+TEXTIO_TARGET_AVX2 TEXTIO_ALWAYS_INLINE std::uint64_t bytes_equal_64(__m256i low,
+                                                                     __m256i high,
+                                                                     __m256i wanted) {
   const auto low_bits =
       static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, wanted)));
   const auto high_bits =
@@ -178,15 +192,14 @@ TEXTIO_TARGET_AVX2 std::uint64_t bytes_equal_64(__m256i low, __m256i high, char 
 TEXTIO_TARGET_AVX2 pieces_found find_pieces_avx2(std::string_view bytes,
                                                  std::size_t piece_size,
                                                  std::span<const char*> starts) {
+  const __m256i lf = _mm256_set1_epi8(line_feed);
+  const __m256i cr = _mm256_set1_epi8(carriage_return);
   block_walk walk(bytes, piece_size, starts);
   while (walk.has_block()) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(walk.at()));
     const __m256i high =
         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(walk.at() + 32));
-    if (!walk.take(bytes_equal_64(low, high, line_feed),
-                   bytes_equal_64(low, high, carriage_return))) {
-      break;
-    }
+    if (!walk.take(bytes_equal_64(low, high, lf), bytes_equal_64(low, high, cr))) break;
   }
   return walk.finish();
 }
@@ -287,25 +300,25 @@ pieces_found find_pieces_bytewise(std::string_view bytes, std::size_t piece_size
                           0);
 }
 
-std::span<const find_pieces_loop> find_pieces_loops() {
-  // Chosen once, without memory that could run out.
-  static const auto loops = [] {
-    std::pair<std::array<find_pieces_loop, 3>, std::size_t> all{};
-    all.first[all.second++] = {"byte loop", find_pieces_bytewise};
-#ifdef TEXTIO_SSE2
-    all.first[all.second++] = {"SSE2", find_pieces_sse2};
-#endif
+bool has_avx2() {
 #ifdef TEXTIO_AVX2
-    if (has_avx2()) all.first[all.second++] = {"AVX2", find_pieces_avx2};
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+         __builtin_cpu_supports("popcnt");
+#else
+  return false;
 #endif
-    return all;
-  }();
-  return {loops.first.data(), loops.second};
+}
+
+const loop_variants<find_pieces_function>& find_pieces_variants() {
+  static const loop_variants<find_pieces_function> variants(
+      find_pieces_bytewise, TEXTIO_SSE2_LOOP(find_pieces_sse2),
+      TEXTIO_AVX2_LOOP(find_pieces_avx2));
+  return variants;
 }
 
 pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
                          std::span<const char*> starts) {
-  static const auto fastest = find_pieces_loops().back().run;
+  static const auto fastest = find_pieces_variants().fastest();
   return fastest(bytes, piece_size, starts);
 }
 

@@ -4,6 +4,7 @@
 // bytes at a time where SSE2 is there (every x86-64, Windows included).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <span>
 #include <string_view>
@@ -67,14 +68,43 @@ pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
 pieces_found find_pieces_bytewise(std::string_view bytes, std::size_t piece_size,
                                   std::span<const char*> starts);
 
-// The ways that find_pieces() can run on this processor, the byte loop first
-// and the one that find_pieces() takes last, so that tests can hold each to
-// the byte loop.
-struct find_pieces_loop {
+// Whether the processor, and the system, let AVX2 run.
+bool has_avx2();
+
+// One way to run a loop: the plain byte loop, or one that looks at 16 or 32
+// bytes at a time.
+template <class Function>
+struct loop_variant {
   const char* name;
-  pieces_found (*run)(std::string_view bytes, std::size_t piece_size,
-                      std::span<const char*> starts);
+  Function* run;
 };
-std::span<const find_pieces_loop> find_pieces_loops();
+
+// The ways that a loop can run here, the byte loop first and the fastest
+// last. A way that this build has not is given as nullptr, and AVX2 counts
+// only where the processor has it. The loop takes the fastest, chosen once;
+// tests hold each to the byte loop.
+template <class Function>
+class loop_variants {
+ public:
+  loop_variants(Function* bytewise, Function* sse2, Function* avx2) {
+    add("byte loop", bytewise);
+    add("SSE2", sse2);
+    if (has_avx2()) add("AVX2", avx2);
+  }
+  std::span<const loop_variant<Function>> all() const { return {list_.data(), count_}; }
+  Function* fastest() const { return list_[count_ - 1].run; }
+
+ private:
+  void add(const char* name, Function* run) {
+    if (run != nullptr) list_[count_++] = {name, run};
+  }
+
+  std::array<loop_variant<Function>, 3> list_{};
+  std::size_t count_ = 0;
+};
+
+using find_pieces_function = pieces_found(std::string_view bytes, std::size_t piece_size,
+                                          std::span<const char*> starts);
+const loop_variants<find_pieces_function>& find_pieces_variants();
 
 }  // namespace textio

@@ -18,20 +18,22 @@
 
 #if defined(__GNUC__)
 #define TEXTIO_ALWAYS_INLINE inline __attribute__((always_inline))
+// Keeps the compiler from reasoning about `x`, and so from rearranging the
+// code around it.
+#define TEXTIO_OPAQUE(x) __asm__("" : "+r"(x))
 #else
 #define TEXTIO_ALWAYS_INLINE inline
+#define TEXTIO_OPAQUE(x) (void)(x)
 #endif
 
-namespace textio {
-
-// Whether this processor, and the system, let AVX2 run.
-inline bool has_avx2() {
-#ifdef TEXTIO_AVX2
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-         __builtin_cpu_supports("popcnt");
+// A SIMD loop where this build has it, nullptr where it has not.
+#ifdef TEXTIO_SSE2
+#define TEXTIO_SSE2_LOOP(f) f
 #else
-  return false;
+#define TEXTIO_SSE2_LOOP(f) nullptr
 #endif
-}
-
-}  // namespace textio
+#ifdef TEXTIO_AVX2
+#define TEXTIO_AVX2_LOOP(f) f
+#else
+#define TEXTIO_AVX2_LOOP(f) nullptr
+#endif

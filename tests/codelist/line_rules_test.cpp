@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace codelist {
 namespace {
@@ -56,17 +57,33 @@ TEST(line_rules, recognises_header_and_code_lines) {
   }
 }
 
-// The 16-bytes-at-once test against the byte loop: every byte value in
-// every place of a code.
-TEST(line_rules, the_fast_code_test_agrees_with_the_byte_loop) {
-  for (std::size_t place = 0; place < code_length; ++place) {
+// Each way of writing codes against the byte loop: every byte value in
+// every place of a code, and the bytes right after it.
+TEST(line_rules, writing_codes_agrees_with_the_byte_loop) {
+  constexpr std::size_t slot = 32;
+  std::vector<char> bytes;
+  for (std::size_t place = 0; place < code_length + 2; ++place) {
     for (int value = 0; value < 256; ++value) {
-      char bytes[32] = "0123ABCD 89ABCDEF\n";
-      bytes[place] = static_cast<char>(value);
-      SCOPED_TRACE("byte " + std::to_string(value) + " at " + std::to_string(place));
-      ASSERT_EQ(starts_with_code(bytes), starts_with_code_bytewise(bytes));
+      char piece[slot] = "0123ABCD 89ABCDEF\r\n";
+      piece[place] = static_cast<char>(value);
+      bytes.insert(bytes.end(), piece, piece + slot);
     }
   }
+  std::vector<const char*> pieces;
+  for (std::size_t at = 0; at < bytes.size(); at += slot) pieces.push_back(&bytes[at]);
+  std::vector<char> expected(pieces.size() * written_code_size);
+  expected.resize(static_cast<std::size_t>(write_codes_bytewise(pieces, expected.data()) -
+                                           expected.data()));
+  for (const auto& variant : write_codes_variants().all()) {
+    SCOPED_TRACE(variant.name);
+    std::vector<char> written(pieces.size() * written_code_size + write_codes_slack);
+    written.resize(
+        static_cast<std::size_t>(variant.run(pieces, written.data()) - written.data()));
+    EXPECT_TRUE(written == expected);
+  }
+  // A code stays one with any byte after it, with any of the 16 code digits
+  // in each of its 16 digit places, and with the space alone in its middle.
+  EXPECT_EQ(expected.size(), (2 * 256 + 16 * 16 + 1) * written_code_size);
 }
 
 TEST(line_rules, cuts_a_code_line_to_its_code) {

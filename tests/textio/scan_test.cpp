@@ -92,7 +92,7 @@ std::vector<std::string> random_inputs() {
 }
 
 TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
-  for (const find_pieces_loop& loop : find_pieces_loops()) {
+  for (const auto& loop : find_pieces_variants().all()) {
     for (const std::string& input : random_inputs()) {
       guarded_bytes bytes(input);
       for (const std::size_t piece_size : {1, 3, 64, 199}) {
