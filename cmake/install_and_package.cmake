@@ -25,6 +25,13 @@ else()
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_PACKAGE_FILE_NAME codelist-${PROJECT_VERSION}-linux-${CMAKE_SYSTEM_PROCESSOR})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  # dpkg names the machine that builds; a cross build names its target.
+  if(CMAKE_CROSSCOMPILING)
+    set(debian_architectures aarch64 arm64 s390x s390x i686 i386 x86_64 amd64)
+    list(FIND debian_architectures ${CMAKE_SYSTEM_PROCESSOR} at)
+    math(EXPR at "${at} + 1")
+    list(GET debian_architectures ${at} CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # The synopsis is the summary above; this is the text under it.
   string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
