@@ -1,5 +1,6 @@
 #include "textio/scan.hpp"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 
@@ -322,20 +323,23 @@ pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
   return fastest(bytes, piece_size, starts);
 }
 
-char* remove_carriage_returns_bytewise(char* begin, char* end) {
-  char* to = begin;
-  for (const char* p = begin; p < end; ++p) {
+namespace {
+
+// The byte loop of remove_carriage_returns, from `p` on, with the bytes kept
+// so far ending at `to`.
+char* remove_carriage_returns_from(char* to, const char* p, const char* end) {
+  for (; p < end; ++p) {
     if (*p != carriage_return) *to++ = *p;
   }
   return to;
 }
 
-char* remove_carriage_returns(char* begin, char* end) {
-  char* to = begin;
-  char* p = begin;
+// Each block is loaded before anything is stored over it: `to` never passes
+// the block being read.
 #ifdef TEXTIO_SSE2
-  // A block without a CR moves whole; `to` never passes `p`, so a block is
-  // loaded before anything is stored over it.
+char* remove_carriage_returns_sse2(char* begin, char* end) {
+  char* to = begin;
+  const char* p = begin;
   for (; end - p >= 16; p += 16) {
     const __m128i block = load(p);
     if (bytes_equal(block, carriage_return) == 0) {
@@ -349,11 +353,64 @@ char* remove_carriage_returns(char* begin, char* end) {
       to += c != carriage_return ? 1 : 0;
     }
   }
+  return remove_carriage_returns_from(to, p, end);
+}
 #endif
-  for (; p < end; ++p) {
-    if (*p != carriage_return) *to++ = *p;
+
+#ifdef TEXTIO_AVX2
+// For each set of CRs among 8 bytes, the shuffle that moves the other bytes
+// to the front.
+constexpr auto keep_shuffles = [] {
+  std::array<std::array<std::uint8_t, 8>, 256> shuffles{};
+  for (unsigned crs = 0; crs < 256; ++crs) {
+    std::size_t kept = 0;
+    for (std::uint8_t i = 0; i < 8; ++i) {
+      if ((crs >> i & 1) == 0) shuffles[crs][kept++] = i;
+    }
+    while (kept < 8) shuffles[crs][kept++] = 0x80;
   }
-  return to;
+  return shuffles;
+}();
+
+// Eight bytes at a time, without a branch on where the CRs are.
+TEXTIO_TARGET_AVX2 char* keep_eight(__m128i bytes, unsigned crs, char* to) {
+  const __m128i shuffle =
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(keep_shuffles[crs].data()));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(to), _mm_shuffle_epi8(bytes, shuffle));
+  return to + 8 - std::popcount(crs);
+}
+
+TEXTIO_TARGET_AVX2 char* remove_carriage_returns_avx2(char* begin, char* end) {
+  const __m128i cr = _mm_set1_epi8(carriage_return);
+  char* to = begin;
+  const char* p = begin;
+  for (; end - p >= 16; p += 16) {
+    const __m128i block = load(p);
+    const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, cr)));
+    to = keep_eight(block, crs & 0xFF, to);
+    to = keep_eight(_mm_srli_si128(block, 8), crs >> 8, to);
+  }
+  return remove_carriage_returns_from(to, p, end);
+}
+#endif
+
+}  // namespace
+
+char* remove_carriage_returns_bytewise(char* begin, char* end) {
+  return remove_carriage_returns_from(begin, begin, end);
+}
+
+const loop_variants<remove_carriage_returns_function>&
+remove_carriage_returns_variants() {
+  static const loop_variants<remove_carriage_returns_function> variants(
+      remove_carriage_returns_bytewise, TEXTIO_SSE2_LOOP(remove_carriage_returns_sse2),
+      TEXTIO_AVX2_LOOP(remove_carriage_returns_avx2));
+  return variants;
+}
+
+char* remove_carriage_returns(char* begin, char* end) {
+  static const auto fastest = remove_carriage_returns_variants().fastest();
+  return fastest(begin, end);
 }
 
 }  // namespace textio

@@ -107,4 +107,7 @@ using find_pieces_function = pieces_found(std::string_view bytes, std::size_t pi
                                           std::span<const char*> starts);
 const loop_variants<find_pieces_function>& find_pieces_variants();
 
+using remove_carriage_returns_function = char*(char* begin, char* end);
+const loop_variants<remove_carriage_returns_function>& remove_carriage_returns_variants();
+
 }  // namespace textio

@@ -126,18 +126,20 @@ TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
 }
 
 TEST(scan, removing_carriage_returns_agrees_with_the_byte_loop) {
-  for (const std::string& input : random_inputs()) {
-    SCOPED_TRACE(std::to_string(input.size()) + " bytes");
-    guarded_bytes fast(input);
-    std::string plain = input;
-    const char* const fast_end =
-        remove_carriage_returns(fast.data(), fast.data() + input.size());
-    const char* const plain_end =
-        remove_carriage_returns_bytewise(plain.data(), plain.data() + plain.size());
-    ASSERT_EQ(
-        std::string_view(fast.data(), static_cast<std::size_t>(fast_end - fast.data())),
-        std::string_view(plain.data(),
-                         static_cast<std::size_t>(plain_end - plain.data())));
+  for (const auto& variant : remove_carriage_returns_variants().all()) {
+    for (const std::string& input : random_inputs()) {
+      SCOPED_TRACE(std::string(variant.name) + ", " + std::to_string(input.size()) +
+                   " bytes");
+      guarded_bytes fast(input);
+      std::string plain = input;
+      const char* const fast_end = variant.run(fast.data(), fast.data() + input.size());
+      const char* const plain_end =
+          remove_carriage_returns_bytewise(plain.data(), plain.data() + plain.size());
+      ASSERT_EQ(
+          std::string_view(fast.data(), static_cast<std::size_t>(fast_end - fast.data())),
+          std::string_view(plain.data(),
+                           static_cast<std::size_t>(plain_end - plain.data())));
+    }
   }
 }
 
