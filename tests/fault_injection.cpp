@@ -12,7 +12,14 @@ extern "C" {
 ssize_t __real_read(int fd, void* bytes, std::size_t count);
 ssize_t __real_write(int fd, const void* bytes, std::size_t count);
 int __real_close(int fd);
-int __real_fstat(int fd, struct stat* st);
+// fstat() under each name that the C library has for it: the headers lead
+// a call to the form with 64-bit sizes where those are asked for, and to the
+// one with 64-bit times on a 32-bit system.
+int __real_fstat(int fd, void* st);
+int __real_fstat64(int fd, void* st);
+#if __TIMESIZE == 32
+int __real___fstat64_time64(int fd, void* st);
+#endif
 }
 
 namespace fault_injection {
@@ -102,13 +109,27 @@ extern "C" int __wrap_close(int fd) {
   return -1;
 }
 
-extern "C" int __wrap_fstat(int fd, struct stat* st) {
+namespace {
+
+int stat_or_fail(int fd, void* st, int (*real)(int, void*)) {
   if (armed_fault != fault::stats || !is_file(fd) || ++stats_seen < first_stat_to_fail) {
-    return __real_fstat(fd, st);
+    return real(fd, st);
   }
   errno = EIO;
   return -1;
 }
+
+}  // namespace
+
+extern "C" int __wrap_fstat(int fd, void* st) { return stat_or_fail(fd, st, __real_fstat); }
+extern "C" int __wrap_fstat64(int fd, void* st) {
+  return stat_or_fail(fd, st, __real_fstat64);
+}
+#if __TIMESIZE == 32
+extern "C" int __wrap___fstat64_time64(int fd, void* st) {
+  return stat_or_fail(fd, st, __real___fstat64_time64);
+}
+#endif
 
 // Every operator new of the tests and of the tool comes here. Each form is
 // given, so that none comes from a sanitizer's runtime instead.

@@ -22,10 +22,12 @@ file open_for_reading(const char* name);
 // make_empty(). Never descriptor 0, 1 or 2.
 file open_for_writing(const char* name);
 
-// Takes the file for this process alone until it is closed, so that a second
-// run cannot empty it while this one writes. False when another run holds it
-// or the lock cannot be had; it does not wait.
-bool lock_for_writing(file f);
+// Locks a file until it is closed, so that no run empties a file that
+// another is writing or reading: `exclusive` for the file written, shared for
+// the file read. False when another run holds a lock that stands in the way,
+// or the file system gives no locks; it does not wait.
+enum class lock_kind { shared, exclusive };
+bool lock_file(file f, lock_kind kind);
 
 // Cuts a file opened for writing to length 0. Devices such as /dev/null and
 // pipes have no length and are left as they are. False when the file could

@@ -35,9 +35,9 @@ bool are_different(const struct stat& x, const struct stat& y) {
   if (x.st_dev == y.st_dev) return false;
   // One file seen through two mounts (an overlay and the folder under it,
   // NFS, a FUSE pass-through) shows two devices, but the same inode number,
-  // size and modification time. Taking two files for one costs a refusal.
-  return x.st_size != y.st_size || x.st_mtim.tv_sec != y.st_mtim.tv_sec ||
-         x.st_mtim.tv_nsec != y.st_mtim.tv_nsec;
+  // size and modification time; the time to the second only, since some
+  // such mounts keep it coarser. Taking two files for one costs a refusal.
+  return x.st_size != y.st_size || x.st_mtim.tv_sec != y.st_mtim.tv_sec;
 }
 
 // Whether the character set that a locale's name gives is UTF-8, as in
@@ -82,9 +82,10 @@ file open_for_writing(const char* name) {
   return away_from_standard_descriptors(open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
 }
 
-bool lock_for_writing(file f) {
+bool lock_file(file f, lock_kind kind) {
+  const int operation = (kind == lock_kind::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
   for (;;) {
-    if (flock(f, LOCK_EX | LOCK_NB) == 0) return true;
+    if (flock(f, operation) == 0) return true;
     if (errno != EINTR) return false;
   }
 }

@@ -91,10 +91,11 @@ file open_for_writing(const char* name) {
                _S_IREAD | _S_IWRITE);
 }
 
-bool lock_for_writing(file f) {
+bool lock_file(file f, lock_kind kind) {
   OVERLAPPED place = lock_place();
-  return LockFileEx(os_handle(f), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
-                    1, 0, &place) != 0;
+  const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY |
+                      (kind == lock_kind::exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+  return LockFileEx(os_handle(f), flags, 0, 1, 0, &place) != 0;
 }
 
 // Cutting an empty file to length 0 can still fail on a full disk; there is

@@ -48,6 +48,12 @@ std::optional<input_stream> open_input(const char* name, std::size_t read_ahead)
   if (!buffer) return std::nullopt;
   const platform::file f = platform::open_for_reading(name);
   if (f == platform::no_file) return std::nullopt;
+  // Another run may not empty it while it is read, nor may it be read while
+  // another run writes it.
+  if (!platform::lock_file(f, platform::lock_kind::shared)) {
+    platform::close_file(f);
+    return std::nullopt;
+  }
   return input_stream(f, std::move(buffer), read_ahead);
 }
 

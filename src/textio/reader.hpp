@@ -44,8 +44,10 @@ class input_stream : public text_stream {
   bool at_end_ = false;
 };
 
-// Opens an existing file for reading. Fails for a missing file, one that may
-// not be read, or a folder, and when there is no memory for the read-ahead.
+// Opens an existing file for reading, and holds a shared lock on it until it
+// is closed. Fails for a missing file, one that may not be read, a folder,
+// one that another run is writing, and when there is no memory for the
+// read-ahead.
 std::optional<input_stream> open_input(const char* name,
                                        std::size_t read_ahead = default_read_ahead);
 

@@ -98,7 +98,7 @@ class block_walk {
     const std::uint64_t lf_after = p_[block] == line_feed ? 1 : 0;
     if ((crs & ~(lfs >> 1 | lf_after << 63)) != 0) return false;
     // Only the line that was open when the block began can be long: one that
-    // ends inside a block without starting in it is shorter than a block.
+    // starts and ends inside the block is shorter than a block.
     const char* const first = p_ + std::countr_zero(lfs);  // the block's end without one
     if (first - line_ >= piece_size_) [[unlikely]] {
       if (first - line_ > piece_size_) {

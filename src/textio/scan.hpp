@@ -1,7 +1,8 @@
 // The loops that touch every byte of a long list, as pure functions on byte
 // ranges. Each has a plain byte loop beside it that states the rule and is
-// the reference the fast one is tested against; the fast one looks at 16
-// bytes at a time where SSE2 is there (every x86-64, Windows included).
+// the reference the fast ones are tested against; on x86-64 the fast ones
+// look at 16 bytes at a time with SSE2, or at 32 or 64 with AVX2 where the
+// processor has it.
 #pragma once
 
 #include <array>
@@ -61,8 +62,8 @@ struct pieces_found {
 // any length, even one without an end, is taken where it lies. It stops
 // before the first line that holds another CR, and before a piece that no
 // longer fits in `starts`; the fast one may stop a few pieces earlier when
-// `starts` is nearly full, but always takes at least one piece when the byte
-// loop would, and it may write to all of `starts`.
+// `starts` is nearly full, and say no_room, but always takes at least one
+// piece when the byte loop would, and it may write to all of `starts`.
 pieces_found find_pieces(std::string_view bytes, std::size_t piece_size,
                          std::span<const char*> starts);
 pieces_found find_pieces_bytewise(std::string_view bytes, std::size_t piece_size,

@@ -44,11 +44,12 @@ class output_stream : public text_stream {
 };
 
 // Opens a file for writing, creating it when missing and emptying it when
-// present, and keeps it for this process alone until it is closed. Fails,
-// and leaves the file as it was, when the name leads to the file that
-// `source` reads, or when that cannot be ruled out: emptying it would destroy
-// the input; when another run is writing it; when it cannot be told whether
-// it was emptied; or when there is no memory for the stream.
+// present, and holds an exclusive lock on it until it is closed. Fails, and
+// leaves the file as it was, when the name leads to the file that `source`
+// reads, or when that cannot be ruled out: emptying it would destroy the
+// input; when another run is writing or reading it, or the lock cannot be
+// had; when it cannot be told whether it was emptied; or when there is no
+// memory for the stream.
 std::optional<output_stream> open_output(const char* name, const text_stream& source,
                                          std::size_t buffer_size = default_write_buffer);
 

@@ -143,7 +143,7 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
   const std::string refused = with_cr_lf(open_failure_message.bytes);
   const std::string done =
       result + with_cr_lf(separator_rule.bytes) + with_cr_lf(completion_message.bytes);
-  enum class setup { old_file, locked, device };
+  enum class setup { old_file, output_locked, input_locked, device };
   struct row {
     const char* name;
     setup what;
@@ -159,7 +159,9 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
       {"no memory for the write buffer", setup::old_file,
        [] { fault_injection::fail_allocations_from(128 * 1024); },
        run_outcome::open_failed, old, refused},
-      {"another run writes code_new.txt", setup::locked, [] {}, run_outcome::open_failed,
+      {"another run writes code_new.txt", setup::output_locked, [] {},
+       run_outcome::open_failed, old, refused},
+      {"another run writes code.txt", setup::input_locked, [] {}, run_outcome::open_failed,
        old, refused},
       // The fourth fstat is the first after the checks that the two files
       // differ.
@@ -177,8 +179,10 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
     } else {
       put_file("code_new.txt", old);
     }
-    const int other_run = open("code_new.txt", O_RDONLY);
-    if (r.what == setup::locked) {
+    put_file("code.txt", input);
+    const int other_run =
+        open(r.what == setup::input_locked ? "code.txt" : "code_new.txt", O_RDONLY);
+    if (r.what == setup::output_locked || r.what == setup::input_locked) {
       ASSERT_EQ(flock(other_run, LOCK_EX), 0);
     }
     fault_injection::armed fault;
