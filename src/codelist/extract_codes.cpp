@@ -71,7 +71,8 @@ run_outcome report(const copy_result& copied, bool written) {
 run_outcome run() {
   // Before anything is printed: `codelist >> code.txt` would otherwise grow
   // the list with its own echo or its message, and `codelist >
-  // code_new.txt` would put the echo in place of the result.
+  // code_new.txt` would put the echo in place of the result. The first call
+  // also sets the console up, before any file is written.
   textio::keep_console_off(input_name);
   textio::keep_console_off(output_name);
   auto input = textio::open_input(input_name);
@@ -79,6 +80,7 @@ run_outcome run() {
     textio::print_message(open_failure_message);
     return run_outcome::open_failed;
   }
+  textio::keep_console_off(*input);
   auto output = textio::open_output(output_name, *input);
   if (!output) {
     textio::print_message(open_failure_message);

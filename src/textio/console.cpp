@@ -119,6 +119,12 @@ void keep_console_off(const char* name) {
   }
 }
 
+void keep_console_off(const text_stream& file) {
+  if (!platform::are_different_files(platform::standard_output, file.file())) {
+    standard_output().silence();
+  }
+}
+
 void flush_console() { standard_output().flush(); }
 
 }  // namespace textio

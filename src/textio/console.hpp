@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "textio/text_stream.hpp"
+
 namespace textio {
 
 // Prints `text`, every line feed as CR LF.
@@ -47,6 +49,10 @@ void print_bytes(std::string_view bytes);
 // the console would otherwise write into the very files the tool reads and
 // writes. Asked before anything is printed, and without reading the file.
 void keep_console_off(const char* name);
+
+// The same for a file once it is open, should its name have led elsewhere
+// by then.
+void keep_console_off(const text_stream& file);
 
 // Writes out what has been collected.
 void flush_console();

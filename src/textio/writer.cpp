@@ -53,7 +53,8 @@ std::optional<output_stream> open_output(const char* name, const text_stream& so
   const platform::file f = platform::open_for_writing(name);
   if (f == platform::no_file) return std::nullopt;
   if (!platform::are_different_files(f, source.file()) ||
-      !platform::lock_file(f, platform::lock_kind::exclusive) || !platform::make_empty(f)) {
+      !platform::lock_file(f, platform::lock_kind::exclusive) ||
+      !platform::make_empty(f)) {
     platform::close_file(f);
     return std::nullopt;
   }

@@ -161,14 +161,15 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
        run_outcome::open_failed, old, refused},
       {"another run writes code_new.txt", setup::output_locked, [] {},
        run_outcome::open_failed, old, refused},
-      {"another run writes code.txt", setup::input_locked, [] {}, run_outcome::open_failed,
-       old, refused},
-      // The fourth fstat is the first after the checks that the two files
-      // differ.
+      {"another run writes code.txt", setup::input_locked, [] {},
+       run_outcome::open_failed, old, refused},
+      // The fifth fstat of a file is the first after the checks that tell
+      // code.txt, code_new.txt and the console apart: make_empty()'s, where
+      // it asks.
       {"the kind of code_new.txt cannot be told", setup::old_file,
-       [] { fault_injection::fail_stats_from(4); }, run_outcome::done, result, done},
+       [] { fault_injection::fail_stats_from(5); }, run_outcome::done, result, done},
       {"neither the kind of a device nor its length", setup::device,
-       [] { fault_injection::fail_stats_from(4); }, run_outcome::open_failed, "",
+       [] { fault_injection::fail_stats_from(5); }, run_outcome::open_failed, "",
        refused},
   };
   for (const row& r : rows) {

@@ -122,7 +122,8 @@ TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
             ASSERT_EQ(a.stop, pieces_stop::no_room);
           }
           plain.resize(a.count);
-          ASSERT_EQ(std::vector<const char*>(fast.begin(), fast.begin() + a.count), plain);
+          ASSERT_EQ(std::vector<const char*>(fast.begin(), fast.begin() + a.count),
+                    plain);
         }
       }
     }
