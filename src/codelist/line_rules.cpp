@@ -80,12 +80,25 @@ char* write_codes_sse2(std::span<const char* const> pieces, char* out) {
 TEXTIO_TARGET_AVX2 char* write_codes_avx2(std::span<const char* const> pieces,
                                           char* out) {
   // A byte b is a digit when b + (0x80 - '0') is below -128 + 10 as a signed
-  // byte, and a letter A-F likewise.
-  const __m256i digit_shift = _mm256_set1_epi8(static_cast<char>(0x80 - '0'));
-  const __m256i digit_limit = _mm256_set1_epi8(static_cast<char>(-128 + 10));
+  // byte, and a letter A-F likewise. In the middle of a code the first test
+  // asks for the space alone, and the second for nothing, so that one mask
+  // says whether all 17 bytes are what they should be.
+  constexpr char d = static_cast<char>(0x80 - '0');
+  constexpr char s = static_cast<char>(0x80 - ' ');
+  constexpr char ten = -128 + 10;
+  constexpr char one = -128 + 1;
+  constexpr char six = -128 + 6;
+  constexpr char none = -128;
+  const __m256i digit_shift =
+      _mm256_setr_epi8(d, d, d, d, d, d, d, d, s, d, d, d, d, d, d, d, d, d, d, d, d, d,
+                       d, d, d, d, d, d, d, d, d, d);
+  const __m256i digit_limit = _mm256_setr_epi8(
+      ten, ten, ten, ten, ten, ten, ten, ten, one, ten, ten, ten, ten, ten, ten, ten, ten,
+      ten, ten, ten, ten, ten, ten, ten, ten, ten, ten, ten, ten, ten, ten, ten);
   const __m256i letter_shift = _mm256_set1_epi8(static_cast<char>(0x80 - 'A'));
-  const __m256i letter_limit = _mm256_set1_epi8(static_cast<char>(-128 + 6));
-  const __m256i space = _mm256_set1_epi8(' ');
+  const __m256i letter_limit = _mm256_setr_epi8(
+      six, six, six, six, six, six, six, six, none, six, six, six, six, six, six, six,
+      six, six, six, six, six, six, six, six, six, six, six, six, six, six, six, six);
   const __m256i line_end =
       _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\r', '\n', 0,
                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -93,17 +106,13 @@ TEXTIO_TARGET_AVX2 char* write_codes_avx2(std::span<const char* const> pieces,
       _mm256_setr_epi8(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -1, -1, 0, 0, 0,
                        0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
   constexpr std::uint32_t code_bytes = (1u << code_length) - 1;
-  constexpr std::uint32_t space_byte = 1u << 8;
   for (const char* piece : pieces) {
     const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(piece));
-    const __m256i digit = _mm256_or_si256(
+    const __m256i fits = _mm256_or_si256(
         _mm256_cmpgt_epi8(digit_limit, _mm256_add_epi8(bytes, digit_shift)),
         _mm256_cmpgt_epi8(letter_limit, _mm256_add_epi8(bytes, letter_shift)));
-    const auto digits = static_cast<std::uint32_t>(_mm256_movemask_epi8(digit));
-    const auto spaces =
-        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, space)));
-    const bool code = ((digits & ~space_byte) | (spaces & space_byte) | ~code_bytes) ==
-                      ~std::uint32_t{0};
+    const auto fitting = static_cast<std::uint32_t>(_mm256_movemask_epi8(fits));
+    const bool code = (fitting & code_bytes) == code_bytes;
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_blendv_epi8(bytes, line_end, line_end_place));
     out += written_code_size * static_cast<std::size_t>(code);
