@@ -81,13 +81,15 @@ class block_walk {
         end_(begin_ + bytes.size()),
         line_(begin_),
         p_(begin_),
+        // Blocks start before this, so that the byte after each is there.
+        blocks_end_(bytes.size() > block && piece_size >= block ? end_ - block : begin_),
         piece_size_(static_cast<std::ptrdiff_t>(piece_size)),
-        starts_(starts) {}
+        starts_(starts),
+        most_before_block_(static_cast<std::ptrdiff_t>(starts.size()) -
+                           static_cast<std::ptrdiff_t>(room)) {}
 
   TEXTIO_ALWAYS_INLINE bool has_block() const {
-    return piece_size_ >= static_cast<std::ptrdiff_t>(block) &&
-           end_ - p_ > static_cast<std::ptrdiff_t>(block) &&
-           starts_.size() - count_ >= room;
+    return p_ < blocks_end_ && static_cast<std::ptrdiff_t>(count_) <= most_before_block_;
   }
 
   TEXTIO_ALWAYS_INLINE const char* at() const { return p_; }
@@ -95,8 +97,12 @@ class block_walk {
   // Takes the block; false when it holds a CR that is not part of a line end,
   // which the byte loop then finds.
   TEXTIO_ALWAYS_INLINE bool take(std::uint64_t lfs, std::uint64_t crs) {
-    const std::uint64_t lf_after = p_[block] == line_feed ? 1 : 0;
-    if ((crs & ~(lfs >> 1 | lf_after << 63)) != 0) return false;
+    const std::uint64_t lone_crs = crs & ~(lfs >> 1);
+    if (lone_crs != 0) [[unlikely]] {
+      // A CR in the last place may still begin a line end that the next
+      // block ends.
+      if (lone_crs != std::uint64_t{1} << 63 || p_[block] != line_feed) return false;
+    }
     // Only the line that was open when the block began can be long: one that
     // starts and ends inside the block is shorter than a block.
     const char* const first = p_ + std::countr_zero(lfs);  // the block's end without one
@@ -120,18 +126,21 @@ class block_walk {
       starts_[count_] = line_;
       const auto lines = static_cast<std::size_t>(std::popcount(lfs));
       const char** next = starts_.data() + count_ + 1;
+      const char** const last = next + lines;
       const char* const after = p_ + 1;
       std::uint64_t rest = lfs;
       do {
         for (std::size_t k = 0; k < 4; ++k) {
           const char* start = after + std::countr_zero(rest);
-          // Four plain stores beat what a compiler makes of them in vectors.
+          // Four plain stores beat what a compiler makes of them in vectors,
+          // or of a branch after each.
           TEXTIO_OPAQUE(start);
           next[k] = start;
           rest &= rest - 1;
+          TEXTIO_OPAQUE(rest);
         }
         next += 4;
-      } while (rest != 0);
+      } while (next < last);
       count_ += lines;
       // Not read back from `starts`, where it may just have been stored in a
       // wider write.
@@ -144,7 +153,7 @@ class block_walk {
   // The rest, a byte at a time; when the room ran out, the caller comes back
   // for it.
   TEXTIO_ALWAYS_INLINE pieces_found finish() const {
-    if (count_ > 0 && starts_.size() - count_ < room) {
+    if (count_ > 0 && static_cast<std::ptrdiff_t>(count_) > most_before_block_) {
       return {count_, static_cast<std::size_t>(line_ - begin_), pieces_stop::no_room};
     }
     return find_pieces_from(begin_, line_, p_, end_,
@@ -156,8 +165,10 @@ class block_walk {
   const char* end_;
   const char* line_;
   const char* p_;
+  const char* blocks_end_;
   std::ptrdiff_t piece_size_;
   std::span<const char*> starts_;
+  std::ptrdiff_t most_before_block_;
   std::size_t count_ = 0;
 };
 
@@ -193,8 +204,11 @@ TEXTIO_TARGET_AVX2 TEXTIO_ALWAYS_INLINE std::uint64_t bytes_equal_64(__m256i low
 TEXTIO_TARGET_AVX2 pieces_found find_pieces_avx2(std::string_view bytes,
                                                  std::size_t piece_size,
                                                  std::span<const char*> starts) {
-  const __m256i lf = _mm256_set1_epi8(line_feed);
-  const __m256i cr = _mm256_set1_epi8(carriage_return);
+  __m256i lf = _mm256_set1_epi8(line_feed);
+  __m256i cr = _mm256_set1_epi8(carriage_return);
+  // Kept in registers, rather than made anew for every block.
+  TEXTIO_OPAQUE_VECTOR(lf);
+  TEXTIO_OPAQUE_VECTOR(cr);
   block_walk walk(bytes, piece_size, starts);
   while (walk.has_block()) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(walk.at()));

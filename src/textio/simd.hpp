@@ -21,6 +21,7 @@
 // Keeps the compiler from reasoning about `x`, and so from rearranging the
 // code around it.
 #define TEXTIO_OPAQUE(x) __asm__("" : "+r"(x))
+#define TEXTIO_OPAQUE_VECTOR(x) __asm__("" : "+x"(x))
 #else
 #define TEXTIO_ALWAYS_INLINE inline
 #define TEXTIO_OPAQUE(x) (void)(x)
