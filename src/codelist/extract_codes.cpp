@@ -1,7 +1,6 @@
 #include "codelist/extract_codes.hpp"
 
 #include <array>
-#include <cstring>
 #include <span>
 
 #include "codelist/line_rules.hpp"

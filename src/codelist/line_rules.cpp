@@ -59,15 +59,20 @@ bool is_code_line(std::string_view line) {
 
 namespace {
 
+// The normal form of the code at `piece`, stored at `out`.
+void store_code(const char* piece, char* out) {
+  std::memcpy(out, piece, code_length);
+  out[code_length] = '\r';
+  out[code_length + 1] = '\n';
+}
+
 #ifdef TEXTIO_SSE2
 // Each code is stored whatever it holds, and only a code moves the end on, so
 // that nothing branches on the data.
 char* write_codes_sse2(std::span<const char* const> pieces, char* out) {
   for (const char* piece : pieces) {
     const bool code = starts_with_code(piece);
-    std::memcpy(out, piece, code_length);
-    out[code_length] = '\r';
-    out[code_length + 1] = '\n';
+    store_code(piece, out);
     out += written_code_size * static_cast<std::size_t>(code);
   }
   return out;
@@ -126,9 +131,7 @@ TEXTIO_TARGET_AVX2 char* write_codes_avx2(std::span<const char* const> pieces,
 char* write_codes_bytewise(std::span<const char* const> pieces, char* out) {
   for (const char* piece : pieces) {
     if (!starts_with_code_bytewise(piece)) continue;
-    std::memcpy(out, piece, code_length);
-    out[code_length] = '\r';
-    out[code_length + 1] = '\n';
+    store_code(piece, out);
     out += written_code_size;
   }
   return out;
