@@ -89,6 +89,10 @@ std::vector<std::string> random_inputs() {
       inputs.push_back(input.substr(0, length));
     }
   }
+  // The most pieces one block can give: a line of 64 pieces of 199 bytes
+  // whose end opens a block, which gives its last two pieces, and 63 more
+  // line feeds.
+  inputs.push_back(std::string(64 * 199, 'L') + std::string(64, '\n') + "tail");
   return inputs;
 }
 
@@ -97,8 +101,13 @@ TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
     for (const std::string& input : random_inputs()) {
       guarded_bytes bytes(input);
       for (const std::size_t piece_size : {1, 3, 64, 199}) {
-        // Room for a block's pieces and the slots past them is 70.
-        for (const std::size_t room : {1, 2, 7, 69, 70, 71, 100, 512}) {
+        // Room for a block's pieces and the slots past them is 70; for the
+        // block that gives the most pieces, every room around it.
+        std::vector<std::size_t> rooms = {1, 2, 7, 69, 70, 71, 100, 512};
+        if (input.size() > 1000) {
+          for (std::size_t room = 60; room < 200; ++room) rooms.push_back(room);
+        }
+        for (const std::size_t room : rooms) {
           SCOPED_TRACE(std::string(loop.name) + ", " + std::to_string(input.size()) +
                        " bytes, pieces of " + std::to_string(piece_size) + ", room for " +
                        std::to_string(room));
