@@ -12,6 +12,32 @@ else()
   install(FILES examples/code.txt DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 endif()
 
+# Debian's release architectures, under the names that CMake, uname and
+# toolchain files give their processors; empty for any other.
+function(codelist_debian_architecture processor result)
+  string(TOLOWER "${processor}" p)
+  set(architecture "")
+  foreach(row
+      "amd64:x86_64|amd64|x64"
+      "arm64:aarch64|arm64|armv8.*"
+      "armel:armel|armv[45].*"
+      "armhf:armhf|arm|armv[67].*"
+      "i386:i[3-6]86|x86"
+      "mips64el:mips64el|mips64"
+      "ppc64el:ppc64el|ppc64le|powerpc64le"
+      "riscv64:riscv64"
+      "s390x:s390x")
+    string(REPLACE ":" ";" row "${row}")
+    list(GET row 0 name)
+    list(GET row 1 pattern)
+    if(p MATCHES "^(${pattern})$")
+      set(architecture ${name})
+      break()
+    endif()
+  endforeach()
+  set(${result} ${architecture} PARENT_SCOPE)
+endfunction()
+
 set(CPACK_PACKAGE_NAME codelist)
 set(CPACK_PACKAGE_VENDOR "the codelist authors")
 set(CPACK_PACKAGE_CONTACT "the codelist authors")
@@ -27,14 +53,13 @@ else()
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   # dpkg names the machine that builds; a cross build names its target.
   if(CMAKE_CROSSCOMPILING)
-    if(CMAKE_SYSTEM_PROCESSOR STREQUAL aarch64)
-      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
-    elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL i686)
-      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
-    elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL s390x)
-      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE s390x)
+    codelist_debian_architecture("${CMAKE_SYSTEM_PROCESSOR}" debian_architecture)
+    if(debian_architecture)
+      set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${debian_architecture})
     else()
-      message(FATAL_ERROR "No Debian architecture known for ${CMAKE_SYSTEM_PROCESSOR}")
+      list(REMOVE_ITEM CPACK_GENERATOR DEB)
+      message(WARNING "No Debian architecture is known for ${CMAKE_SYSTEM_PROCESSOR}: "
+                      "the program is built and tested, and packaged as a .tar.gz only.")
     endif()
   endif()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
