@@ -13,9 +13,10 @@ for want in FileVersion ProductVersion "$version" codelist.exe "MIT License" \
   grep -qF -- "$want" <<< "$texts" || { echo "FAIL: no \"$want\""; status=1; }
 done
 # The fixed part: its signature and structure version, then the version as
-# two little-endian 32-bit numbers, (major << 16 | minor) and (patch << 16).
+# two little-endian 32-bit numbers, (major << 16 | minor) and (patch << 16),
+# the build number 0.
 IFS=. read -r major minor patch <<< "$version"
-fixed=$(printf 'bd04effe00000100%02x%02x%02x%02x00000000%02x%02x' \
+fixed=$(printf 'bd04effe00000100%02x%02x%02x%02x0000%02x%02x' \
   $((minor & 255)) $((minor >> 8)) $((major & 255)) $((major >> 8)) \
   $((patch & 255)) $((patch >> 8)))
 od -An -tx1 -v "$program" | tr -d ' \n' | grep -q "$fixed" ||
