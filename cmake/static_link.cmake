@@ -14,6 +14,8 @@ function(codelist_link_statically target)
     target_link_options(${target} PRIVATE -static)
     set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE OFF)
   else()
-    target_link_options(${target} PRIVATE -static-pie)
+    # Among the libraries, so that it comes after the -pie that CMake gives
+    # every position-independent program, which would otherwise win.
+    target_link_libraries(${target} PRIVATE -static-pie)
   endif()
 endfunction()
