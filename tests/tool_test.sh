@@ -262,11 +262,15 @@ terminal_rows=(
   "many codes, UTF-8 terminal|TITLE1\\nGame\\n$many_codes|LANG=C.UTF-8|$many_file$(utf8 "$rule$completion")"
   "a UTF-8 locale that is not installed|NONE|LANG=xx_XX.utf8|$(utf8 "$open_failure")"
   "LC_ALL names a locale that is not installed|NONE|LC_ALL=xx_XX.ISO-8859-1|$open_failure"
+  "a codeset of five letters that is not UTF-8|NONE|LC_ALL=xx_XX.EUCJP|$open_failure"
+  "LC_CTYPE is a bare UTF-8|NONE|LANG=C LC_CTYPE=UTF-8|$(utf8 "$open_failure")"
+  "LC_CTYPE is a bare utf8|NONE|LANG=C LC_CTYPE=utf8|$(utf8 "$open_failure")"
 )
 for row in "${terminal_rows[@]}"; do
-  IFS='|' read -r name input setting console <<< "$row"
+  IFS='|' read -r name input settings console <<< "$row"
   new_case "$name" "$input"
-  on_terminal "$setting"
+  # shellcheck disable=SC2086 # one word for each setting
+  on_terminal $settings
   expect_console "$console" && pass
 done
 

@@ -41,11 +41,12 @@ bool are_different(const struct stat& x, const struct stat& y) {
 }
 
 // Whether the character set that a locale's name gives is UTF-8, as in
-// "de_DE.UTF-8" or "en_US.utf8".
+// "de_DE.UTF-8", "en_US.utf8" or a bare "UTF-8", which macOS sends over ssh
+// as LC_CTYPE.
 bool names_utf8(std::string_view locale) {
   const auto dot = locale.find('.');
-  if (dot == std::string_view::npos) return false;
-  std::string_view codeset = locale.substr(dot + 1);
+  std::string_view codeset =
+      dot == std::string_view::npos ? locale : locale.substr(dot + 1);
   codeset = codeset.substr(0, codeset.find('@'));
   const auto is = [codeset](std::string_view name) {
     return codeset.size() == name.size() &&
