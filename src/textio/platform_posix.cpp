@@ -132,10 +132,13 @@ bool are_different_files(file a, file b) {
   return fstat(a, &x) == 0 && fstat(b, &y) == 0 && are_different(x, y);
 }
 
+// A name that cannot be looked up (a loop of links, a folder that may not
+// be entered) cannot be opened either: the run refuses, and its console must
+// be there to say so.
 bool are_different_files(file a, const char* name) {
   struct stat x;
   struct stat y;
-  if (stat(name, &y) != 0) return errno == ENOENT || errno == ENOTDIR;
+  if (stat(name, &y) != 0) return true;
   return fstat(a, &x) == 0 && are_different(x, y);
 }
 

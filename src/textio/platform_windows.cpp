@@ -139,10 +139,10 @@ bool are_different_files(file a, const char* name) {
   const HANDLE named =
       CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
+  // A name that cannot be looked up (a loop of links, a folder that may not
+  // be entered) cannot be opened either: the run refuses, and its console
+  // must be there to say so.
+  if (named == INVALID_HANDLE_VALUE) return true;
   const bool different = are_different(os_handle(a), named);
   CloseHandle(named);
   return different;
