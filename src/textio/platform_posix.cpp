@@ -79,8 +79,38 @@ file open_for_reading(const char* name) {
   return f;
 }
 
-file open_for_writing(const char* name) {
-  return away_from_standard_descriptors(open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+file open_for_writing(const char* name, bool& created) {
+  created = false;
+  // Created only where it was missing, so that the run knows the file is
+  // its own to take back. Another run may create or remove it in between;
+  // the name is then tried again. A link that leads nowhere gets its file
+  // as before, but that file is not known to be this run's.
+  for (int tries = 0;; ++tries) {
+    const int f = open(name, O_WRONLY | O_CLOEXEC);
+    if (f >= 0 || errno != ENOENT) return away_from_standard_descriptors(f);
+    if (tries == 2) {
+      return away_from_standard_descriptors(
+          open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    }
+    const int made = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (made >= 0) {
+      created = true;
+      return away_from_standard_descriptors(made);
+    }
+    if (errno != EEXIST) return no_file;
+  }
+}
+
+void close_and_remove(file f, const char* name) {
+  // A run that found the file meanwhile and holds its lock owns it now. Where
+  // the file system gives no locks, no run can hold it.
+  const bool held_elsewhere = flock(f, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK;
+  struct stat x;
+  struct stat y;
+  const bool still_named = fstat(f, &x) == 0 && lstat(name, &y) == 0 &&
+                           x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+  if (!held_elsewhere && still_named) unlink(name);
+  close_file(f);
 }
 
 bool lock_file(file f, lock_kind kind) {
