@@ -12,6 +12,7 @@ extern "C" {
 ssize_t __real_read(int fd, void* bytes, std::size_t count);
 ssize_t __real_write(int fd, const void* bytes, std::size_t count);
 int __real_close(int fd);
+int __real_flock(int fd, int operation);
 // fstat() under each name that the C library has for it: the headers lead
 // a call to the form with 64-bit sizes where those are asked for, and to the
 // one with 64-bit times on a 32-bit system.
@@ -25,7 +26,7 @@ int __real___fstat64_time64(int fd, void* st);
 namespace fault_injection {
 namespace {
 
-enum class fault { none, reads, write, close, stats, allocations };
+enum class fault { none, reads, write, close, stats, locks, allocations };
 
 fault armed_fault = fault::none;
 std::size_t reads_left = 0;
@@ -34,6 +35,8 @@ int writes_seen = 0;
 int writes_after = 0;
 int first_stat_to_fail = 0;
 int stats_seen = 0;
+int first_lock_to_fail = 0;
+int locks_seen = 0;
 std::size_t smallest_failing_allocation = 0;
 int console_writes_seen = 0;
 
@@ -59,6 +62,12 @@ void fail_stats_from(int number) {
   armed_fault = fault::stats;
   first_stat_to_fail = number;
   stats_seen = 0;
+}
+
+void fail_locks_from(int number) {
+  armed_fault = fault::locks;
+  first_lock_to_fail = number;
+  locks_seen = 0;
 }
 
 void fail_allocations_from(std::size_t bytes) {
@@ -109,6 +118,14 @@ extern "C" int __wrap_close(int fd) {
   return -1;
 }
 
+extern "C" int __wrap_flock(int fd, int operation) {
+  if (armed_fault != fault::locks || !is_file(fd) || ++locks_seen < first_lock_to_fail) {
+    return __real_flock(fd, operation);
+  }
+  errno = ENOLCK;
+  return -1;
+}
+
 namespace {
 
 int stat_or_fail(int fd, void* st, int (*real)(int, void*)) {
@@ -121,7 +138,9 @@ int stat_or_fail(int fd, void* st, int (*real)(int, void*)) {
 
 }  // namespace
 
-extern "C" int __wrap_fstat(int fd, void* st) { return stat_or_fail(fd, st, __real_fstat); }
+extern "C" int __wrap_fstat(int fd, void* st) {
+  return stat_or_fail(fd, st, __real_fstat);
+}
 extern "C" int __wrap_fstat64(int fd, void* st) {
   return stat_or_fail(fd, st, __real_fstat64);
 }

@@ -1,7 +1,7 @@
 // Failures of the operating system's own calls, made to order: the unit tests
-// are linked with the linker's --wrap for read, write, close and fstat, so
-// these calls from the tool's code come here before they reach the C
-// library, and this file replaces the global operator new. Only files are
+// are linked with the linker's --wrap for read, write, close, fstat and
+// flock, so these calls from the tool's code come here before they reach the
+// C library, and this file replaces the global operator new. Only files are
 // touched (descriptors above 2), and only while a fault is armed.
 #pragma once
 
@@ -24,6 +24,10 @@ void fail_close();
 // The fstat with this number (1 for the first) and every later one fail with
 // EIO, as on a network share that stops answering.
 void fail_stats_from(int number);
+
+// The flock with this number (1 for the first) and every later one fail with
+// ENOLCK, as on a file system that gives no locks.
+void fail_locks_from(int number);
 
 // Every allocation of `bytes` or more fails.
 void fail_allocations_from(std::size_t bytes);

@@ -165,6 +165,16 @@ for link in "ln" "ln -s"; do
   expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
 done
 
+# A name that cannot be looked up cannot be the console: the refusal is said.
+for name in code.txt code_new.txt; do
+  new_case "$name is a link to itself" 'TITLE1\nGame\n'
+  (cd "$dir" && rm -f "$name" && ln -s "$name" "$name")
+  run_tool
+  [ "$name" = code.txt ] && other=(code_new.txt ABSENT) || other=(code.txt 'TITLE1\nGame\n')
+  expect_status 1 && expect_console "$open_failure" && expect_bytes "${other[@]}" &&
+    { [ "$(readlink "$dir/$name")" = "$name" ] || fail "the link changed"; } && pass
+done
+
 # The console never costs the file, nor the exit status.
 for console in "closed" "and input closed" "full" "broken pipe"; do
   new_case "console $console" "TITLE1\\nGame\\n$many_codes"
@@ -262,11 +272,15 @@ terminal_rows=(
   "many codes, UTF-8 terminal|TITLE1\\nGame\\n$many_codes|LANG=C.UTF-8|$many_file$(utf8 "$rule$completion")"
   "a UTF-8 locale that is not installed|NONE|LANG=xx_XX.utf8|$(utf8 "$open_failure")"
   "LC_ALL names a locale that is not installed|NONE|LC_ALL=xx_XX.ISO-8859-1|$open_failure"
+  "a codeset of five letters that is not UTF-8|NONE|LC_ALL=xx_XX.EUCJP|$open_failure"
+  "LC_CTYPE is a bare UTF-8|NONE|LANG=C LC_CTYPE=UTF-8|$(utf8 "$open_failure")"
+  "LC_CTYPE is a bare utf8|NONE|LANG=C LC_CTYPE=utf8|$(utf8 "$open_failure")"
 )
 for row in "${terminal_rows[@]}"; do
-  IFS='|' read -r name input setting console <<< "$row"
+  IFS='|' read -r name input settings console <<< "$row"
   new_case "$name" "$input"
-  on_terminal "$setting"
+  # shellcheck disable=SC2086 # one word for each setting
+  on_terminal $settings
   expect_console "$console" && pass
 done
 
@@ -301,17 +315,36 @@ if [ "$portable" = 0 ]; then
   (umask 002 && run_tool)
   [ "$(stat -c %a "$dir/code_new.txt")" = 664 ] && pass || fail "mode $(stat -c %a "$dir/code_new.txt")"
 
-  # A code.txt that may be written but not read: its message must not land in
-  # it. Root reads anything, so there the tool runs as nobody.
-  new_case "console appended to a code.txt that may not be read" 'TITLE1\nGame\n'
-  chmod 222 "$dir/code.txt"
-  chmod 777 "$dir"
+  # Root reads anything, so there the cases that need a file or folder the
+  # tool may not use run it as nobody.
   chmod o+x "$scratch"
   as_user=()
   [ "$(id -u)" = 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+
+  # A code.txt that may be written but not read: its message must not land in
+  # it.
+  new_case "console appended to a code.txt that may not be read" 'TITLE1\nGame\n'
+  chmod 222 "$dir/code.txt"
+  chmod 777 "$dir"
   (cd "$dir" && exec "${as_user[@]}" "${tool[@]}" >> code.txt)
   status=$?
   expect_status 1 && expect_bytes code.txt 'TITLE1\nGame\n' && expect_bytes code_new.txt ABSENT && pass
+
+  # A file behind a folder that may not be entered cannot be looked up, nor
+  # be the console: the refusal is said.
+  for name in code.txt code_new.txt; do
+    new_case "$name lies in a folder that may not be entered" 'TITLE1\nGame\n'
+    mkdir "$dir/closed"
+    printf 'kept\r\n' > "$dir/closed/file"
+    chmod 000 "$dir/closed"
+    ln -sf closed/file "$dir/$name"
+    (cd "$dir" && exec "${as_user[@]}" "${tool[@]}" > "$scratch/console")
+    status=$?
+    chmod 700 "$dir/closed"
+    [ "$name" = code.txt ] && other=(code_new.txt ABSENT) || other=(code.txt 'TITLE1\nGame\n')
+    expect_status 1 && expect_console "$open_failure" && expect_bytes "${other[@]}" &&
+      expect_bytes closed/file 'kept\r\n' && pass
+  done
 
   # On a terminal every print is shown at once: the header block is there
   # while the tool still waits for the rest of code.txt.

@@ -19,8 +19,14 @@ inline constexpr file standard_output = 1;
 file open_for_reading(const char* name);
 
 // A file for writing, created when missing and otherwise left as it is until
-// make_empty(). Never descriptor 0, 1 or 2.
-file open_for_writing(const char* name);
+// make_empty(); `created` says whether this run created it. Never
+// descriptor 0, 1 or 2.
+file open_for_writing(const char* name, bool& created);
+
+// Closes a file that open_for_writing() created, and removes it again while
+// `name` still leads to it and no other run holds it, so that a run that
+// refuses leaves no file behind.
+void close_and_remove(file f, const char* name);
 
 // Locks a file until it is closed, so that no run empties a file that
 // another is writing or reading: `exclusive` for the file written, shared for

@@ -41,11 +41,12 @@ bool are_different(const struct stat& x, const struct stat& y) {
 }
 
 // Whether the character set that a locale's name gives is UTF-8, as in
-// "de_DE.UTF-8" or "en_US.utf8".
+// "de_DE.UTF-8", "en_US.utf8" or a bare "UTF-8", which macOS sends over ssh
+// as LC_CTYPE.
 bool names_utf8(std::string_view locale) {
   const auto dot = locale.find('.');
-  if (dot == std::string_view::npos) return false;
-  std::string_view codeset = locale.substr(dot + 1);
+  std::string_view codeset =
+      dot == std::string_view::npos ? locale : locale.substr(dot + 1);
   codeset = codeset.substr(0, codeset.find('@'));
   const auto is = [codeset](std::string_view name) {
     return codeset.size() == name.size() &&
@@ -78,8 +79,38 @@ file open_for_reading(const char* name) {
   return f;
 }
 
-file open_for_writing(const char* name) {
-  return away_from_standard_descriptors(open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+file open_for_writing(const char* name, bool& created) {
+  created = false;
+  // Created only where it was missing, so that the run knows the file is
+  // its own to take back. Another run may create or remove it in between;
+  // the name is then tried again. A link that leads nowhere gets its file
+  // as before, but that file is not known to be this run's.
+  for (int tries = 0;; ++tries) {
+    const int f = open(name, O_WRONLY | O_CLOEXEC);
+    if (f >= 0 || errno != ENOENT) return away_from_standard_descriptors(f);
+    if (tries == 2) {
+      return away_from_standard_descriptors(
+          open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    }
+    const int made = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (made >= 0) {
+      created = true;
+      return away_from_standard_descriptors(made);
+    }
+    if (errno != EEXIST) return no_file;
+  }
+}
+
+void close_and_remove(file f, const char* name) {
+  // A run that found the file meanwhile and holds its lock owns it now. Where
+  // the file system gives no locks, no run can hold it.
+  const bool held_elsewhere = flock(f, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK;
+  struct stat x;
+  struct stat y;
+  const bool still_named = fstat(f, &x) == 0 && lstat(name, &y) == 0 &&
+                           x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+  if (!held_elsewhere && still_named) unlink(name);
+  close_file(f);
 }
 
 bool lock_file(file f, lock_kind kind) {
@@ -131,10 +162,13 @@ bool are_different_files(file a, file b) {
   return fstat(a, &x) == 0 && fstat(b, &y) == 0 && are_different(x, y);
 }
 
+// A name that cannot be looked up (a loop of links, a folder that may not
+// be entered) cannot be opened either: the run refuses, and its console must
+// be there to say so.
 bool are_different_files(file a, const char* name) {
   struct stat x;
   struct stat y;
-  if (stat(name, &y) != 0) return errno == ENOENT || errno == ENOTDIR;
+  if (stat(name, &y) != 0) return true;
   return fstat(a, &x) == 0 && are_different(x, y);
 }
 

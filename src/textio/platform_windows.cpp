@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -86,9 +87,48 @@ file open_for_reading(const char* name) {
   return f;
 }
 
-file open_for_writing(const char* name) {
-  return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-               _S_IREAD | _S_IWRITE);
+file open_for_writing(const char* name, bool& created) {
+  created = false;
+  // Created only where it was missing, so that the run knows the file is
+  // its own to take back. Another run may create or remove it in between;
+  // the name is then tried again.
+  for (int tries = 0;; ++tries) {
+    const file f = _open(name, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+    if (f >= 0 || errno != ENOENT) return f;
+    if (tries == 2) {
+      return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                   _S_IREAD | _S_IWRITE);
+    }
+    const file made =
+        _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+              _S_IREAD | _S_IWRITE);
+    if (made >= 0) {
+      created = true;
+      return made;
+    }
+    if (errno != EEXIST) return no_file;
+  }
+}
+
+// Windows removes no file that is open, so it is removed by name once
+// closed. A run that has opened it meanwhile shares no deletion with it, and
+// keeps it; a name that leads to another file by then is left alone.
+void close_and_remove(file f, const char* name) {
+  FILE_ID_INFO id;
+  const bool known = file_id(os_handle(f), id);
+  close_file(f);
+  if (!known) return;
+  const HANDLE named =
+      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return;
+  FILE_ID_INFO named_id;
+  if (file_id(named, named_id) && named_id.VolumeSerialNumber == id.VolumeSerialNumber &&
+      std::memcmp(&named_id.FileId, &id.FileId, sizeof id.FileId) == 0) {
+    FILE_DISPOSITION_INFO remove{TRUE};
+    SetFileInformationByHandle(named, FileDispositionInfo, &remove, sizeof remove);
+  }
+  CloseHandle(named);
 }
 
 bool lock_file(file f, lock_kind kind) {
@@ -139,10 +179,10 @@ bool are_different_files(file a, const char* name) {
   const HANDLE named =
       CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
+  // A name that cannot be looked up (a loop of links, a folder that may not
+  // be entered) cannot be opened either: the run refuses, and its console
+  // must be there to say so.
+  if (named == INVALID_HANDLE_VALUE) return true;
   const bool different = are_different(os_handle(a), named);
   CloseHandle(named);
   return different;

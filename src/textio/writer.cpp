@@ -49,13 +49,18 @@ std::optional<output_stream> open_output(const char* name, const text_stream& so
   if (!buffer) return std::nullopt;
   // Opened without emptying it, so that nothing is lost before we know that
   // the name does not lead back to the input, and that no other run is
-  // writing it.
-  const platform::file f = platform::open_for_writing(name);
+  // writing it. A file that this run created for nothing is taken back.
+  bool created = false;
+  const platform::file f = platform::open_for_writing(name, created);
   if (f == platform::no_file) return std::nullopt;
   if (!platform::are_different_files(f, source.file()) ||
       !platform::lock_file(f, platform::lock_kind::exclusive) ||
       !platform::make_empty(f)) {
-    platform::close_file(f);
+    if (created) {
+      platform::close_and_remove(f, name);
+    } else {
+      platform::close_file(f);
+    }
     return std::nullopt;
   }
   return output_stream(f, std::move(buffer), buffer_size);

@@ -49,7 +49,8 @@ class output_stream : public text_stream {
 // reads, or when that cannot be ruled out: emptying it would destroy the
 // input; when another run is writing or reading it, or the lock cannot be
 // had; when it cannot be told whether it was emptied; or when there is no
-// memory for the stream.
+// memory for the stream. A missing file stays missing, unless another run
+// has taken up the one created meanwhile.
 std::optional<output_stream> open_output(const char* name, const text_stream& source,
                                          std::size_t buffer_size = default_write_buffer);
 

@@ -135,7 +135,8 @@ TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
 
 // What the run must have before it empties code_new.txt (memory, the lock,
 // the knowledge that it was emptied) is had first: without it, the old
-// result stays as it was. A file whose kind cannot be told is still emptied.
+// result stays as it was, and a missing one stays missing. A file whose kind
+// cannot be told is still emptied.
 TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs) {
   const std::string input = "SCJP01\nGame\n0123ABCD 89ABCDEF\n";
   const std::string result = "SCJP01\r\nGame\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n";
@@ -143,7 +144,8 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
   const std::string refused = with_cr_lf(open_failure_message.bytes);
   const std::string done =
       result + with_cr_lf(separator_rule.bytes) + with_cr_lf(completion_message.bytes);
-  enum class setup { old_file, output_locked, input_locked, device };
+  const std::string missing = "(missing)";
+  enum class setup { old_file, no_file, output_locked, input_locked, device };
   struct row {
     const char* name;
     setup what;
@@ -163,6 +165,13 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
        run_outcome::open_failed, old, refused},
       {"another run writes code.txt", setup::input_locked, [] {},
        run_outcome::open_failed, old, refused},
+      // The second flock is code_new.txt's, after code.txt's.
+      {"no locks for code_new.txt", setup::old_file,
+       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, old,
+       refused},
+      {"no locks for a missing code_new.txt", setup::no_file,
+       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
+       refused},
       // The fifth fstat of a file is the first after the checks that tell
       // code.txt, code_new.txt and the console apart: make_empty()'s, where
       // it asks.
@@ -177,7 +186,7 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
     fs::remove("code_new.txt");
     if (r.what == setup::device) {
       fs::create_symlink("/dev/null", "code_new.txt");
-    } else {
+    } else if (r.what != setup::no_file) {
       put_file("code_new.txt", old);
     }
     put_file("code.txt", input);
@@ -192,7 +201,8 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
     fault_injection::disarm();
     close(other_run);
     if (r.what != setup::device) {
-      EXPECT_TRUE(code_new() == r.file) << "code_new.txt differs";
+      EXPECT_TRUE((fs::exists("code_new.txt") ? code_new() : missing) == r.file)
+          << "code_new.txt differs";
     }
     EXPECT_EQ(console(), r.console);
   }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "guarded_bytes.hpp"
+
 namespace codelist {
 namespace {
 
@@ -58,7 +60,9 @@ TEST(line_rules, recognises_header_and_code_lines) {
 }
 
 // Each way of writing codes against the byte loop: every byte value in
-// every place of a code, and the bytes right after it.
+// every place of a code, and the bytes right after it; and codes alone,
+// which take the output to the end of its room. The output ends right at
+// its slack, before a guard page.
 TEST(line_rules, writing_codes_agrees_with_the_byte_loop) {
   constexpr std::size_t slot = 32;
   std::vector<char> bytes;
@@ -69,21 +73,32 @@ TEST(line_rules, writing_codes_agrees_with_the_byte_loop) {
       bytes.insert(bytes.end(), piece, piece + slot);
     }
   }
-  std::vector<const char*> pieces;
-  for (std::size_t at = 0; at < bytes.size(); at += slot) pieces.push_back(&bytes[at]);
-  std::vector<char> expected(pieces.size() * written_code_size);
-  expected.resize(static_cast<std::size_t>(write_codes_bytewise(pieces, expected.data()) -
-                                           expected.data()));
-  for (const auto& variant : write_codes_variants().all()) {
-    SCOPED_TRACE(variant.name);
-    std::vector<char> written(pieces.size() * written_code_size + write_codes_slack);
-    written.resize(
-        static_cast<std::size_t>(variant.run(pieces, written.data()) - written.data()));
-    EXPECT_TRUE(written == expected);
-  }
+  std::vector<const char*> every_byte;
+  for (std::size_t at = 0; at < bytes.size(); at += slot)
+    every_byte.push_back(&bytes[at]);
+  const char code[slot] = "0123ABCD 89ABCDEF\r\n";
+  const std::vector<const char*> codes_alone(7, code);
+  const auto written_bytewise = [](const std::vector<const char*>& pieces) {
+    std::string written(pieces.size() * written_code_size, '\0');
+    written.resize(static_cast<std::size_t>(write_codes_bytewise(pieces, written.data()) -
+                                            written.data()));
+    return written;
+  };
   // A code stays one with any byte after it, with any of the 16 code digits
   // in each of its 16 digit places, and with the space alone in its middle.
-  EXPECT_EQ(expected.size(), (2 * 256 + 16 * 16 + 1) * written_code_size);
+  EXPECT_EQ(written_bytewise(every_byte).size(),
+            (2 * 256 + 16 * 16 + 1) * written_code_size);
+  for (const auto& pieces : {every_byte, codes_alone}) {
+    const std::string expected = written_bytewise(pieces);
+    for (const auto& variant : write_codes_variants().all()) {
+      SCOPED_TRACE(std::string(variant.name) + ", " + std::to_string(pieces.size()) +
+                   " pieces");
+      guarded_bytes room(pieces.size() * written_code_size + write_codes_slack);
+      const char* const end = variant.run(pieces, room.data());
+      EXPECT_TRUE(std::string_view(room.data(), static_cast<std::size_t>(
+                                                    end - room.data())) == expected);
+    }
+  }
 }
 
 TEST(line_rules, cuts_a_code_line_to_its_code) {

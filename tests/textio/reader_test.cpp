@@ -217,6 +217,33 @@ TEST_F(reader_test, end_of_input_leaves_the_buffer_untouched) {
   }
 }
 
+// read_more() says whether bytes came: the code pass stops on its word.
+TEST_F(reader_test, reading_more_says_whether_bytes_came) {
+  struct row {
+    const char* name;
+    std::string input;
+    std::vector<bool> answers;  // of read_more() called again and again
+  };
+  const row rows[] = {
+      {"one byte", "A", {true, false, false}},
+      {"only a Ctrl-Z", "\x1A", {false, false}},
+      {"a byte and a Ctrl-Z",
+       "A\x1A"
+       "B",
+       {true, false}},
+      {"nothing", "", {false, false}},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto in = open_input(put_file("in.txt", r.input).c_str());
+    ASSERT_TRUE(in);
+    std::vector<bool> answers;
+    for (std::size_t i = 0; i < r.answers.size(); ++i) answers.push_back(in->read_more());
+    EXPECT_EQ(answers, r.answers);
+    EXPECT_EQ(in->unread(), r.input.substr(0, r.input.find('\x1A')));
+  }
+}
+
 TEST_F(reader_test, pieces_follow_the_size_of_the_callers_buffer) {
   auto in = open_input(put_file("in.txt", "abcdefg\r\nh").c_str(), 2);
   ASSERT_TRUE(in);

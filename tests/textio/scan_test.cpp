@@ -8,65 +8,15 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/mman.h>
-#include <unistd.h>
+#include "guarded_bytes.hpp"
+#include "textio/simd.hpp"
+
+#if defined(TEXTIO_AVX2) && defined(__x86_64__)
+#include <cpuid.h>
 #endif
 
 namespace textio {
 namespace {
-
-// Memory whose last byte lies right before a page that may not be touched:
-// a kernel that reads or writes one byte past its range crashes the test.
-class guarded_bytes {
- public:
-  explicit guarded_bytes(std::size_t size) : size_(size) {
-    const std::size_t page = page_size();
-    length_ = (size + page - 1) / page * page + page;
-#ifdef _WIN32
-    base_ = static_cast<char*>(
-        VirtualAlloc(nullptr, length_, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    DWORD old;
-    VirtualProtect(base_ + length_ - page, page, PAGE_NOACCESS, &old);
-#else
-    base_ = static_cast<char*>(mmap(nullptr, length_, PROT_READ | PROT_WRITE,
-                                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + length_ - page, page, PROT_NONE);
-#endif
-  }
-  guarded_bytes(const std::string& bytes) : guarded_bytes(bytes.size()) {
-    std::memcpy(data(), bytes.data(), bytes.size());
-  }
-  guarded_bytes(const guarded_bytes&) = delete;
-  guarded_bytes& operator=(const guarded_bytes&) = delete;
-  ~guarded_bytes() {
-#ifdef _WIN32
-    VirtualFree(base_, 0, MEM_RELEASE);
-#else
-    munmap(base_, length_);
-#endif
-  }
-
-  char* data() { return base_ + length_ - page_size() - size_; }
-  std::string_view view() { return {data(), size_}; }
-
- private:
-  static std::size_t page_size() {
-#ifdef _WIN32
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwPageSize;
-#else
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-#endif
-  }
-
-  std::size_t size_;
-  std::size_t length_;
-  char* base_;
-};
 
 // Inputs of every length up to a few hundred bytes, thick with line feeds,
 // CR LF pairs and long lines; once with CRs only before line feeds, once with
@@ -95,6 +45,29 @@ std::vector<std::string> random_inputs() {
   inputs.push_back(std::string(64 * 199, 'L') + std::string(64, '\n') + "tail");
   return inputs;
 }
+
+#if defined(TEXTIO_AVX2) && defined(__x86_64__)
+// The AVX2 loops are listed exactly where the processor and the system let
+// AVX2 run, asked here without the compiler's help.
+TEST(scan, avx2_is_listed_where_the_processor_has_it) {
+  unsigned a, b, c, d;
+  __get_cpuid(1, &a, &b, &c, &d);
+  const bool popcnt = (c & bit_POPCNT) != 0;
+  unsigned saved_by_system = 0;
+  if ((c & bit_OSXSAVE) != 0) {
+    __asm__("xgetbv" : "=a"(saved_by_system) : "c"(0) : "edx");
+  }
+  __get_cpuid_count(7, 0, &a, &b, &c, &d);
+  const bool avx2 =
+      (saved_by_system & 6) == 6 && (b & bit_AVX2) != 0 && (b & bit_BMI) != 0 && popcnt;
+  const auto lists_avx2 = [](const auto& variants) {
+    const auto all = variants.all();
+    return std::string_view(all.back().name) == "AVX2";
+  };
+  EXPECT_EQ(lists_avx2(find_pieces_variants()), avx2);
+  EXPECT_EQ(lists_avx2(remove_carriage_returns_variants()), avx2);
+}
+#endif
 
 TEST(scan, finding_pieces_agrees_with_the_byte_loop) {
   for (const auto& loop : find_pieces_variants().all()) {

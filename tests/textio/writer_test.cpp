@@ -86,6 +86,21 @@ TEST_F(writer_test, refuses_a_folder_as_output) {
 }
 
 #ifndef _WIN32
+// A stream that goes away open, as on an early return, lets go of its file.
+TEST_F(writer_test, a_stream_destroyed_open_closes_its_file) {
+  int input_file = -1;
+  int output_file = -1;
+  {
+    auto in = open_input(put_file("in.txt", "").c_str());
+    auto out = open_output(path("out.txt").c_str(), *in);
+    ASSERT_TRUE(out);
+    input_file = in->file();
+    output_file = out->file();
+  }
+  EXPECT_EQ(fcntl(input_file, F_GETFD), -1);
+  EXPECT_EQ(fcntl(output_file, F_GETFD), -1);
+}
+
 TEST_F(writer_test, files_keep_off_the_standard_descriptors) {
   // Started with standard input and output closed, the tool must not take
   // their numbers for its files: the console would then write into a file.
