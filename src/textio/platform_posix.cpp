@@ -42,15 +42,15 @@ bool are_different(const struct stat& x, const struct stat& y) {
 
 // Whether the character set that a locale's name gives is UTF-8, as in
 // "de_DE.UTF-8", "en_US.utf8" or a bare "UTF-8", which macOS sends over ssh
-// as LC_CTYPE.
-bool names_utf8(std::string_view locale) {
-  const auto dot = locale.find('.');
-  std::string_view codeset =
-      dot == std::string_view::npos ? locale : locale.substr(dot + 1);
-  codeset = codeset.substr(0, codeset.find('@'));
-  const auto is = [codeset](std::string_view name) {
-    return codeset.size() == name.size() &&
-           strncasecmp(codeset.data(), name.data(), name.size()) == 0;
+// as LC_CTYPE. The name comes from the environment, ended by its NUL, and is
+// read as such: taking its length first and then searching within it would
+// let the compiler assume a search as long as memory itself.
+bool names_utf8(const char* locale) {
+  const char* const dot = std::strchr(locale, '.');
+  const char* const codeset = dot != nullptr ? dot + 1 : locale;
+  const std::size_t length = std::strcspn(codeset, "@");
+  const auto is = [codeset, length](std::string_view name) {
+    return length == name.size() && strncasecmp(codeset, name.data(), length) == 0;
   };
   return is("utf-8") || is("utf8");
 }

@@ -144,11 +144,15 @@ std::u16string decoded(std::string_view bytes) {
 }
 
 TEST(line_rules, console_texts_say_what_their_bytes_say) {
-#ifndef _WIN32
+#if defined(TESTS_LINKED_STATICALLY)
+  // Loading a converter into a static program may find that of another build
+  // of the C library, which it cannot safely use.
+  GTEST_SKIP() << "iconv cannot decode CP932 here: a program linked statically "
+                  "cannot load the C library's converters";
+#elif !defined(_WIN32)
   const iconv_t cp932 = iconv_open("UTF-16LE", "CP932");
   if (cp932 == reinterpret_cast<iconv_t>(-1)) {
-    GTEST_SKIP() << "iconv cannot decode CP932 here: a program linked statically "
-                    "cannot load the C library's converters";
+    GTEST_SKIP() << "iconv cannot decode CP932 here";
   }
   iconv_close(cp932);
 #endif
