@@ -8,8 +8,11 @@
 #include <iconv.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -176,6 +179,58 @@ TEST(line_rules, console_texts_say_what_their_bytes_say) {
     EXPECT_TRUE(decoded(r.text.bytes) == r.text.characters);
   }
   EXPECT_EQ(completion_message.bytes.substr(6, 13), "code_new.txt ");
+}
+
+// A message as a UTF-8 terminal shows it, without its line ends.
+std::string shown(const textio::message& text) {
+  std::string line;
+  for (const char16_t c : text.characters) {
+    if (c == u'\n') continue;
+    if (c < 0x80) {
+      line += static_cast<char>(c);
+    } else {
+      line += static_cast<char>(0xE0 | c >> 12);
+      line += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+      line += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return line;
+}
+
+// The READMEs and the manual pages quote every message as the tool shows it,
+// and whatever in them reads as a failure message ("ファイル...エラー", Japanese
+// alone) is one that the tool has: a message changed here cannot leave a
+// guide behind.
+TEST(line_rules, the_guides_quote_the_messages_as_the_tool_has_them) {
+  const std::string failures[] = {shown(open_failure_message), shown(read_failure_message),
+                                  shown(write_failure_message)};
+  const std::string first_word = failures[0].substr(0, 12);  // "ファイル"
+  const std::string last_word = failures[0].substr(failures[0].size() - 9);  // "エラー"
+  for (const char* guide : {"README.md", "README.ja.md", "man/codelist.1", "man/ja/codelist.1"}) {
+    SCOPED_TRACE(guide);
+    std::ifstream in(std::string(CODELIST_SOURCE_DIR "/") + guide, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(text.empty());
+    for (const std::string& message :
+         {failures[0], failures[1], failures[2], shown(separator_rule), shown(completion_message)}) {
+      EXPECT_NE(text.find(message), std::string::npos) << message;
+    }
+    for (auto at = text.find(first_word); at != std::string::npos;
+         at = text.find(first_word, at + 1)) {
+      const auto end = text.find(last_word, at);
+      if (end == std::string::npos) break;
+      const std::string quoted = text.substr(at, end + last_word.size() - at);
+      // Japanese characters only: no ASCII and no punctuation (U+3000-U+303F).
+      const bool is_one_phrase =
+          quoted.size() <= 3 * 12 && quoted.find("\xE3\x80") == std::string::npos &&
+          std::all_of(quoted.begin(), quoted.end(), [](char c) { return (c & 0x80) != 0; });
+      if (is_one_phrase) {
+        EXPECT_TRUE(std::find(std::begin(failures), std::end(failures), quoted) !=
+                    std::end(failures))
+            << quoted;
+      }
+    }
+  }
 }
 
 }  // namespace
