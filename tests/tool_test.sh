@@ -346,6 +346,21 @@ if [ "$portable" = 0 ]; then
       expect_bytes closed/file 'kept\r\n' && pass
   done
 
+  # A run that reads a file holds a shared lock on it: another run may still
+  # read that code.txt, but not write that code_new.txt.
+  for row in "code.txt|0|$(ok_run "$example_file")|$example_file" \
+             "code_new.txt|1|$open_failure|old\\r\\n"; do
+    IFS='|' read -r name want console file <<< "$row"
+    new_case "another run reads $name" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+    printf 'old\r\n' > "$dir/code_new.txt"
+    exec 5< "$dir/$name"
+    flock -s 5
+    run_tool
+    exec 5<&-
+    expect_status "$want" && expect_console "$console" && expect_bytes code_new.txt "$file" &&
+      pass
+  done
+
   # On a terminal every print is shown at once: the header block is there
   # while the tool still waits for the rest of code.txt.
   new_case "a terminal is written at once" NONE
