@@ -32,6 +32,7 @@ export LANG=C.UTF-8
 
 scratch=$(mktemp -d)
 trap 'umount "$scratch/full" 2> /dev/null; rm -rf "$scratch"' EXIT
+cases=0
 passed=0
 failed=0
 skipped=0
@@ -48,7 +49,8 @@ x199=$(printf 'x%.0s' $(seq 199))
 # (or no code.txt for the format NONE).
 new_case() {
   case_name=$1
-  dir="$scratch/$((passed + failed))"
+  cases=$((cases + 1))
+  dir="$scratch/$cases"
   mkdir "$dir"
   [ "$2" = NONE ] || printf "$2" > "$dir/code.txt"
 }
@@ -379,14 +381,32 @@ if [ "$portable" = 0 ]; then
   [ -e "$scratch/shown" ] && expect_console "TITLE1\r\nGame\r\n\r\nCode\r\n$(utf8 "$rule$completion")" &&
     pass || fail "the header block was not shown before the end of the input"
 
-  # code.txt seen through a second mount: an overlay and the folder under it
-  # show two devices for one file. Mounting takes root; elsewhere the case is
-  # skipped, and says so.
+  # One file seen through two mounts. Each case runs its bash code in a
+  # mount namespace of its own, on a tmpfs at $m, with the tool as "$@"; the
+  # code copies what is checked to "$m/..", the case's folder, since the
+  # mounts go with the namespace. Mounting takes root and an overlay; where
+  # they are missing the code exits with 99, and the case is skipped, and
+  # says so.
+  in_own_mounts() {
+    mkdir "$dir/mount"
+    status=99
+    if unshare -m true 2> /dev/null; then
+      unshare -m bash -c 'm=$1 && shift && mount -t tmpfs tmpfs "$m" || exit 99
+        '"$1" bash "$dir/mount" "${tool[@]}" 2> /dev/null
+      status=$?
+    fi
+    if [ "$status" = 99 ]; then
+      echo "SKIP: $case_name (no mount namespace or overlay here)"
+      skipped=$((skipped + 1))
+      return 1
+    fi
+    [ ! -e "$dir/console" ] || mv "$dir/console" "$scratch/console"
+  }
+
+  # An overlay and the folder under it show two devices for one file.
   new_case "code_new.txt is code.txt through a second mount" NONE
-  mkdir "$dir/mount"
-  unshare -m bash -c '
-    m=$1 && shift &&
-      mount -t tmpfs tmpfs "$m" && mkdir "$m/lower" "$m/upper" "$m/work" "$m/merged" &&
+  in_own_mounts '
+    mkdir "$m/lower" "$m/upper" "$m/work" "$m/merged" &&
       mount -t overlay overlay -o "lowerdir=$m/lower,upperdir=$m/upper,workdir=$m/work" "$m/merged" ||
       exit 99
     printf "TITLE1\nGame\n" > "$m/merged/code.txt"
@@ -394,15 +414,8 @@ if [ "$portable" = 0 ]; then
     (cd "$m/merged" && exec "$@" > "$m/../console")
     status=$?
     cp "$m/merged/code.txt" "$m/.."
-    exit "$status"' bash "$dir/mount" "${tool[@]}" 2> /dev/null
-  status=$?
-  if [ "$status" = 99 ]; then
-    echo "SKIP: $case_name (no mount namespace or overlay here)"
-    skipped=$((skipped + 1))
-  else
-    mv "$dir/console" "$scratch/console"
+    exit "$status"' &&
     expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
-  fi
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"
