@@ -384,9 +384,9 @@ if [ "$portable" = 0 ]; then
   # One file seen through two mounts. Each case runs its bash code in a
   # mount namespace of its own, on a tmpfs at $m, with the tool as "$@"; the
   # code copies what is checked to "$m/..", the case's folder, since the
-  # mounts go with the namespace. Mounting takes root and an overlay; where
-  # they are missing the code exits with 99, and the case is skipped, and
-  # says so.
+  # mounts go with the namespace. Mounting takes root, an overlay and FUSE;
+  # where they are missing the code exits with 99, and the case is skipped,
+  # and says so.
   in_own_mounts() {
     mkdir "$dir/mount"
     status=99
@@ -396,7 +396,7 @@ if [ "$portable" = 0 ]; then
       status=$?
     fi
     if [ "$status" = 99 ]; then
-      echo "SKIP: $case_name (no mount namespace or overlay here)"
+      echo "SKIP: $case_name (no mount namespace, overlay or FUSE here)"
       skipped=$((skipped + 1))
       return 1
     fi
@@ -416,6 +416,48 @@ if [ "$portable" = 0 ]; then
     cp "$m/merged/code.txt" "$m/.."
     exit "$status"' &&
     expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+  # An overlay over layers on two file systems numbers its files anew (xino):
+  # code.txt of its lower layer shows another inode number through it.
+  overlay='mkdir "$m/a" "$m/b" "$m/merged" && mount -t tmpfs tmpfs "$m/a" &&
+      mount -t tmpfs tmpfs "$m/b" && mkdir "$m/a/lower" "$m/b/upper" "$m/b/work" &&
+      mount -t overlay overlay -o "lowerdir=$m/a/lower,upperdir=$m/b/upper,workdir=$m/b/work,xino=on" "$m/merged" ||
+      exit 99
+    lower=$m/a/lower/code.txt
+    printf "TITLE1\nGame\n" > "$lower"'
+  new_case "code_new.txt is code.txt under an overlay that numbers it anew" NONE
+  in_own_mounts "$overlay"'
+    ln -s "$lower" "$m/merged/code_new.txt"
+    (cd "$m/merged" && exec "$@" > "$m/../console")
+    status=$?
+    cp "$lower" "$m/.."
+    exit "$status"' &&
+    expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+  new_case "console appended to code.txt under an overlay that numbers it anew" NONE
+  in_own_mounts "$overlay"'
+    (cd "$m/merged" && exec "$@" >> "$lower")
+    status=$?
+    cp "$lower" "$m/.."
+    exit "$status"' &&
+    expect_status 0 && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+  # A FUSE pass-through keeps the inode number, but shows the size that it
+  # took when code.txt was last looked up through it.
+  new_case "code_new.txt is code.txt, grown since a FUSE view took its size" NONE
+  in_own_mounts '
+    mkdir "$m/real" "$m/view" && printf "TITLE1\nGame\n" > "$m/real/code.txt" &&
+      bindfs -o attr_timeout=60 "$m/real" "$m/view" && stat "$m/view/code.txt" > /dev/null ||
+      exit 99
+    printf "0123ABCD 89ABCDEF\n" >> "$m/real/code.txt"
+    ln -s "$m/real/code.txt" "$m/view/code_new.txt"
+    (cd "$m/view" && exec "$@" > "$m/../console")
+    status=$?
+    umount "$m/view"
+    cp "$m/real/code.txt" "$m/.."
+    exit "$status"' &&
+    expect_status 1 && expect_console "$open_failure" &&
+    expect_bytes code.txt 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' && pass
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"
