@@ -7,7 +7,7 @@
 # COMMAND runs the tool, e.g. build/release/codelist, or a Windows build
 # through wine. --portable leaves out the cases that only POSIX has: a device,
 # /proc or a FIFO where a file should be, a file size limit, a umask, another
-# user, a second mount.
+# user, a second mount, a lock held with flock(1).
 set -u
 
 portable=0

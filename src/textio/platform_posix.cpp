@@ -55,6 +55,9 @@ bool is_same_time(const struct timespec& a, const struct timespec& b) {
 // told; it is asked only for two devices.
 bool are_different(const struct stat& x, const struct stat& y, bool on_view) {
   if (x.st_dev == y.st_dev) return x.st_ino != y.st_ino;
+  // A pipe or a terminal is never a plain file, whatever number either
+  // shows: a console on a pipe is not silenced by a chance match.
+  if ((x.st_mode & S_IFMT) != (y.st_mode & S_IFMT)) return true;
   // A view and the folder under it show one file on two devices, and agree
   // on less: an overlay may number the file anew, FUSE may show a size or a
   // time that it took earlier. The same number, or the same size and time to
