@@ -7,7 +7,7 @@
 # COMMAND runs the tool, e.g. build/release/codelist, or a Windows build
 # through wine. --portable leaves out the cases that only POSIX has: a device,
 # /proc or a FIFO where a file should be, a file size limit, a umask, another
-# user, a second mount.
+# user, a second mount, a lock held with flock(1).
 set -u
 
 portable=0
@@ -32,6 +32,7 @@ export LANG=C.UTF-8
 
 scratch=$(mktemp -d)
 trap 'umount "$scratch/full" 2> /dev/null; rm -rf "$scratch"' EXIT
+cases=0
 passed=0
 failed=0
 skipped=0
@@ -48,7 +49,8 @@ x199=$(printf 'x%.0s' $(seq 199))
 # (or no code.txt for the format NONE).
 new_case() {
   case_name=$1
-  dir="$scratch/$((passed + failed))"
+  cases=$((cases + 1))
+  dir="$scratch/$cases"
   mkdir "$dir"
   [ "$2" = NONE ] || printf "$2" > "$dir/code.txt"
 }
@@ -346,6 +348,21 @@ if [ "$portable" = 0 ]; then
       expect_bytes closed/file 'kept\r\n' && pass
   done
 
+  # A run that reads a file holds a shared lock on it: another run may still
+  # read that code.txt, but not write that code_new.txt.
+  for row in "code.txt|0|$(ok_run "$example_file")|$example_file" \
+             "code_new.txt|1|$open_failure|old\\r\\n"; do
+    IFS='|' read -r name want console file <<< "$row"
+    new_case "another run reads $name" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+    printf 'old\r\n' > "$dir/code_new.txt"
+    exec 5< "$dir/$name"
+    flock -s 5
+    run_tool
+    exec 5<&-
+    expect_status "$want" && expect_console "$console" && expect_bytes code_new.txt "$file" &&
+      pass
+  done
+
   # On a terminal every print is shown at once: the header block is there
   # while the tool still waits for the rest of code.txt.
   new_case "a terminal is written at once" NONE
@@ -364,14 +381,32 @@ if [ "$portable" = 0 ]; then
   [ -e "$scratch/shown" ] && expect_console "TITLE1\r\nGame\r\n\r\nCode\r\n$(utf8 "$rule$completion")" &&
     pass || fail "the header block was not shown before the end of the input"
 
-  # code.txt seen through a second mount: an overlay and the folder under it
-  # show two devices for one file. Mounting takes root; elsewhere the case is
-  # skipped, and says so.
+  # One file seen through two mounts. Each case runs its bash code in a
+  # mount namespace of its own, on a tmpfs at $m, with the tool as "$@"; the
+  # code copies what is checked to "$m/..", the case's folder, since the
+  # mounts go with the namespace. Mounting takes root, an overlay and FUSE;
+  # where they are missing the code exits with 99, and the case is skipped,
+  # and says so.
+  in_own_mounts() {
+    mkdir "$dir/mount"
+    status=99
+    if unshare -m true 2> /dev/null; then
+      unshare -m bash -c 'm=$1 && shift && mount -t tmpfs tmpfs "$m" || exit 99
+        '"$1" bash "$dir/mount" "${tool[@]}" 2> /dev/null
+      status=$?
+    fi
+    if [ "$status" = 99 ]; then
+      echo "SKIP: $case_name (no mount namespace, overlay or FUSE here)"
+      skipped=$((skipped + 1))
+      return 1
+    fi
+    [ ! -e "$dir/console" ] || mv "$dir/console" "$scratch/console"
+  }
+
+  # An overlay and the folder under it show two devices for one file.
   new_case "code_new.txt is code.txt through a second mount" NONE
-  mkdir "$dir/mount"
-  unshare -m bash -c '
-    m=$1 && shift &&
-      mount -t tmpfs tmpfs "$m" && mkdir "$m/lower" "$m/upper" "$m/work" "$m/merged" &&
+  in_own_mounts '
+    mkdir "$m/lower" "$m/upper" "$m/work" "$m/merged" &&
       mount -t overlay overlay -o "lowerdir=$m/lower,upperdir=$m/upper,workdir=$m/work" "$m/merged" ||
       exit 99
     printf "TITLE1\nGame\n" > "$m/merged/code.txt"
@@ -379,15 +414,50 @@ if [ "$portable" = 0 ]; then
     (cd "$m/merged" && exec "$@" > "$m/../console")
     status=$?
     cp "$m/merged/code.txt" "$m/.."
-    exit "$status"' bash "$dir/mount" "${tool[@]}" 2> /dev/null
-  status=$?
-  if [ "$status" = 99 ]; then
-    echo "SKIP: $case_name (no mount namespace or overlay here)"
-    skipped=$((skipped + 1))
-  else
-    mv "$dir/console" "$scratch/console"
+    exit "$status"' &&
     expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
-  fi
+
+  # An overlay over layers on two file systems numbers its files anew (xino):
+  # code.txt of its lower layer shows another inode number through it.
+  overlay='mkdir "$m/a" "$m/b" "$m/merged" && mount -t tmpfs tmpfs "$m/a" &&
+      mount -t tmpfs tmpfs "$m/b" && mkdir "$m/a/lower" "$m/b/upper" "$m/b/work" &&
+      mount -t overlay overlay -o "lowerdir=$m/a/lower,upperdir=$m/b/upper,workdir=$m/b/work,xino=on" "$m/merged" ||
+      exit 99
+    lower=$m/a/lower/code.txt
+    printf "TITLE1\nGame\n" > "$lower"'
+  new_case "code_new.txt is code.txt under an overlay that numbers it anew" NONE
+  in_own_mounts "$overlay"'
+    ln -s "$lower" "$m/merged/code_new.txt"
+    (cd "$m/merged" && exec "$@" > "$m/../console")
+    status=$?
+    cp "$lower" "$m/.."
+    exit "$status"' &&
+    expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+  new_case "console appended to code.txt under an overlay that numbers it anew" NONE
+  in_own_mounts "$overlay"'
+    (cd "$m/merged" && exec "$@" >> "$lower")
+    status=$?
+    cp "$lower" "$m/.."
+    exit "$status"' &&
+    expect_status 0 && expect_bytes code.txt 'TITLE1\nGame\n' && pass
+
+  # A FUSE pass-through keeps the inode number, but shows the size that it
+  # took when code.txt was last looked up through it.
+  new_case "code_new.txt is code.txt, grown since a FUSE view took its size" NONE
+  in_own_mounts '
+    mkdir "$m/real" "$m/view" && printf "TITLE1\nGame\n" > "$m/real/code.txt" &&
+      bindfs -o attr_timeout=60 "$m/real" "$m/view" && stat "$m/view/code.txt" > /dev/null ||
+      exit 99
+    printf "0123ABCD 89ABCDEF\n" >> "$m/real/code.txt"
+    ln -s "$m/real/code.txt" "$m/view/code_new.txt"
+    (cd "$m/view" && exec "$@" > "$m/../console")
+    status=$?
+    umount "$m/view"
+    cp "$m/real/code.txt" "$m/.."
+    exit "$status"' &&
+    expect_status 1 && expect_console "$open_failure" &&
+    expect_bytes code.txt 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' && pass
 
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"

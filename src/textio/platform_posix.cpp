@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -30,14 +31,45 @@ bool is_folder(file f) {
   return fstat(f, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool are_different(const struct stat& x, const struct stat& y) {
-  if (x.st_ino != y.st_ino) return true;
-  if (x.st_dev == y.st_dev) return false;
-  // One file seen through two mounts (an overlay and the folder under it,
-  // NFS, a FUSE pass-through) shows two devices, but the same inode number,
-  // size and modification time; the time to the second only, since some
-  // such mounts keep it coarser. Taking two files for one costs a refusal.
-  return x.st_size != y.st_size || x.st_mtim.tv_sec != y.st_mtim.tv_sec;
+// File systems that show files kept elsewhere: an overlay and FUSE (a
+// pass-through such as bindfs among them). The numbers are the kernel's.
+bool is_view(const struct statfs& fs) {
+  return fs.f_type == 0x794c7630 || fs.f_type == 0x65735546;
+}
+
+bool is_view(file f) {
+  struct statfs fs;
+  return fstatfs(f, &fs) != 0 || is_view(fs);
+}
+
+bool is_view(const char* name) {
+  struct statfs fs;
+  return statfs(name, &fs) != 0 || is_view(fs);
+}
+
+bool is_same_time(const struct timespec& a, const struct timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+// `on_view` says whether either file lies on a view, or that cannot be
+// told; it is asked only for two devices.
+bool are_different(const struct stat& x, const struct stat& y, bool on_view) {
+  if (x.st_dev == y.st_dev) return x.st_ino != y.st_ino;
+  // A pipe or a terminal is never a plain file, whatever number either
+  // shows: a console on a pipe is not silenced by a chance match.
+  if ((x.st_mode & S_IFMT) != (y.st_mode & S_IFMT)) return true;
+  // A view and the folder under it show one file on two devices, and agree
+  // on less: an overlay may number the file anew, FUSE may show a size or a
+  // time that it took earlier. The same number, or the same size and time to
+  // the nanosecond, is taken for one file; that costs at worst a refusal.
+  if (on_view) {
+    return x.st_ino != y.st_ino &&
+           (x.st_size != y.st_size || !is_same_time(x.st_mtim, y.st_mtim));
+  }
+  // Other second mounts (a bind mount, NFS) keep the inode number, the size
+  // and the time, the time to the second only, since some keep it coarser.
+  return x.st_ino != y.st_ino || x.st_size != y.st_size ||
+         x.st_mtim.tv_sec != y.st_mtim.tv_sec;
 }
 
 // Whether the character set that a locale's name gives is UTF-8, as in
@@ -159,7 +191,8 @@ bool close_file(file f) { return close(f) == 0 || errno == EINTR; }
 bool are_different_files(file a, file b) {
   struct stat x;
   struct stat y;
-  return fstat(a, &x) == 0 && fstat(b, &y) == 0 && are_different(x, y);
+  if (fstat(a, &x) != 0 || fstat(b, &y) != 0) return false;
+  return are_different(x, y, x.st_dev != y.st_dev && (is_view(a) || is_view(b)));
 }
 
 // A name that cannot be looked up (a loop of links, a folder that may not
@@ -169,7 +202,8 @@ bool are_different_files(file a, const char* name) {
   struct stat x;
   struct stat y;
   if (stat(name, &y) != 0) return true;
-  return fstat(a, &x) == 0 && are_different(x, y);
+  if (fstat(a, &x) != 0) return false;
+  return are_different(x, y, x.st_dev != y.st_dev && (is_view(a) || is_view(name)));
 }
 
 console_kind console_kind_of(file f) {
