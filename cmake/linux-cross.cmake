@@ -2,9 +2,8 @@
 # (crossbuild-essential-arm64, -s390x, -i386), for the toolchain file of each
 # (aarch64-linux-gnu.cmake, arm-linux-gnueabihf.cmake, ... i686-linux-gnu.cmake),
 # which names the target and the emulator first. The tests are linked
-# statically, so that they run with no libraries of that processor installed:
-# under qemu-user (qemu-user), or natively where this machine runs that
-# processor's programs. qemu takes the libraries of a program linked the
+# statically, so that they run under qemu-user (qemu-user) with no libraries
+# of that processor installed. qemu takes the libraries of a program linked the
 # distribution's way from the cross compiler's own.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${CODELIST_TARGET}-gcc)
