@@ -22,8 +22,10 @@ endif()
 # one commit give the same bytes: SOURCE_DATE_EPOCH where it is set, else the
 # time of the last commit, else, in a tree without git, the release date.
 set(source_date "${CODELIST_RELEASE_TIME}")
+set(source_date_from "the release date")
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(source_date "$ENV{SOURCE_DATE_EPOCH}")
+  set(source_date_from "SOURCE_DATE_EPOCH")
 else()
   find_package(Git QUIET)
   if(GIT_FOUND)
@@ -33,9 +35,15 @@ else()
                     ERROR_QUIET)
     if(commit_time MATCHES "^[0-9]+$")
       set(source_date ${commit_time})
+      set(source_date_from "the last commit")
     endif()
   endif()
+  if(EXISTS ${PROJECT_SOURCE_DIR}/.git/logs/HEAD)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+                 ${PROJECT_SOURCE_DIR}/.git/logs/HEAD)
+  endif()
 endif()
+message(STATUS "Packages date their files ${source_date}, from ${source_date_from}")
 
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
@@ -103,9 +111,9 @@ function(codelist_debian_architecture processor result)
   set(architecture "")
   foreach(row
       "amd64:x86_64|amd64|x64"
-      "arm64:aarch64|arm64|armv8.*"
+      "arm64:aarch64|arm64"
       "armel:armel|armv[45].*"
-      "armhf:armhf|arm|armv[67].*"
+      "armhf:armhf|arm|armv[678].*"
       "i386:i[3-6]86|x86"
       "mips64el:mips64el|mips64"
       "ppc64el:ppc64el|ppc64le|powerpc64le"

@@ -28,6 +28,11 @@ file open_for_writing(const char* name, bool& created);
 // refuses leaves no file behind.
 void close_and_remove(file f, const char* name);
 
+// False when the file has lost its last name since it was opened: another
+// run that created it and refused has removed it again, and what is written
+// to it would be lost.
+bool has_name(file f);
+
 // Locks a file until it is closed, so that no run empties a file that
 // another is writing or reading: `exclusive` for the file written, shared for
 // the file read. False when another run holds a lock that stands in the way,

@@ -134,15 +134,22 @@ file open_for_writing(const char* name, bool& created) {
 }
 
 void close_and_remove(file f, const char* name) {
-  // A run that found the file meanwhile and holds its lock owns it now. Where
-  // the file system gives no locks, no run can hold it.
+  // A run that found the file meanwhile and holds its lock owns it now, and
+  // one that has written it and gone has left bytes in it. Where the file
+  // system gives no locks, no run can hold it.
   const bool held_elsewhere = flock(f, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK;
   struct stat x;
   struct stat y;
-  const bool still_named = fstat(f, &x) == 0 && lstat(name, &y) == 0 &&
-                           x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-  if (!held_elsewhere && still_named) unlink(name);
+  const bool still_empty_and_named = fstat(f, &x) == 0 && x.st_size == 0 &&
+                                     lstat(name, &y) == 0 && x.st_dev == y.st_dev &&
+                                     x.st_ino == y.st_ino;
+  if (!held_elsewhere && still_empty_and_named) unlink(name);
   close_file(f);
+}
+
+bool has_name(file f) {
+  struct stat st;
+  return fstat(f, &st) == 0 && st.st_nlink > 0;
 }
 
 bool lock_file(file f, lock_kind kind) {

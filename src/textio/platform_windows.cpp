@@ -123,13 +123,18 @@ void close_and_remove(file f, const char* name) {
                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (named == INVALID_HANDLE_VALUE) return;
   FILE_ID_INFO named_id;
+  LARGE_INTEGER size;
   if (file_id(named, named_id) && named_id.VolumeSerialNumber == id.VolumeSerialNumber &&
-      std::memcmp(&named_id.FileId, &id.FileId, sizeof id.FileId) == 0) {
+      std::memcmp(&named_id.FileId, &id.FileId, sizeof id.FileId) == 0 &&
+      GetFileSizeEx(named, &size) && size.QuadPart == 0) {
     FILE_DISPOSITION_INFO remove{TRUE};
     SetFileInformationByHandle(named, FileDispositionInfo, &remove, sizeof remove);
   }
   CloseHandle(named);
 }
+
+// A file open here shares no deletion, so nobody removes it meanwhile.
+bool has_name(file) { return true; }
 
 bool lock_file(file f, lock_kind kind) {
   OVERLAPPED place = lock_place();

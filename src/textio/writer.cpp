@@ -54,7 +54,7 @@ std::optional<output_stream> open_output(const char* name, const text_stream& so
   const platform::file f = platform::open_for_writing(name, created);
   if (f == platform::no_file) return std::nullopt;
   if (!platform::are_different_files(f, source.file()) ||
-      !platform::lock_file(f, platform::lock_kind::exclusive) ||
+      !platform::lock_file(f, platform::lock_kind::exclusive) || !platform::has_name(f) ||
       !platform::make_empty(f)) {
     if (created) {
       platform::close_and_remove(f, name);

@@ -172,13 +172,18 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
       {"no locks for a missing code_new.txt", setup::no_file,
        [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
        refused},
-      // The fifth fstat of a file is the first after the checks that tell
-      // code.txt, code_new.txt and the console apart: make_empty()'s, where
-      // it asks.
+      // The fifth asks whether code_new.txt, once locked, still has its name:
+      // another run that created it and refused may have removed it.
+      {"whether code_new.txt still has its name cannot be told", setup::old_file,
+       [] { fault_injection::fail_stats_from(5); }, run_outcome::open_failed, old,
+       refused},
+      // The sixth fstat of a file is the first after the checks that tell
+      // code.txt, code_new.txt and the console apart and that code_new.txt
+      // still has its name: make_empty()'s, where it asks.
       {"the kind of code_new.txt cannot be told", setup::old_file,
-       [] { fault_injection::fail_stats_from(5); }, run_outcome::done, result, done},
+       [] { fault_injection::fail_stats_from(6); }, run_outcome::done, result, done},
       {"neither the kind of a device nor its length", setup::device,
-       [] { fault_injection::fail_stats_from(5); }, run_outcome::open_failed, "",
+       [] { fault_injection::fail_stats_from(6); }, run_outcome::open_failed, "",
        refused},
   };
   for (const row& r : rows) {
