@@ -459,6 +459,69 @@ if [ "$portable" = 0 ]; then
     expect_status 1 && expect_console "$open_failure" &&
     expect_bytes code.txt 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' && pass
 
+  # Two files in one folder of a view, each with one link, the same size and
+  # the same time, are still two files.
+  new_case "two files of one size and time in an overlay" NONE
+  in_own_mounts "$overlay"'
+    printf "TITLE9\nGame\n" > "$m/merged/code_new.txt"
+    touch -r "$lower" "$m/merged/code_new.txt" && cp "$lower" "$m/merged/code.txt" &&
+      touch -r "$lower" "$m/merged/code.txt"
+    (cd "$m/merged" && exec "$@" > "$m/../console")
+    status=$?
+    cp "$m/merged/code_new.txt" "$m/.."
+    exit "$status"' &&
+    expect_status 0 && expect_bytes code_new.txt 'TITLE1\r\nGame\r\n\r\nCode\r\n' && pass
+
+  # A FUSE view that numbers each name on its own (unionfs-fuse without
+  # use_ino) shows two names of one file as two inode numbers, and keeps what
+  # it took of a file for a second.
+  view='mkdir "$m/real" "$m/view" && printf "TITLE1\nGame\n" > "$m/real/code.txt" &&
+      unionfs "$m/real=RW" "$m/view" && cd "$m/view" || exit 99'
+  for row in "code_new.txt is a hard link of code.txt|ln code.txt code_new.txt|exec \"\$@\"|1" \
+             "console appended to a hard link of code.txt|ln code.txt log.txt|exec \"\$@\" >> log.txt|0" \
+             "code_new.txt is code.txt, grown since the view took its size|ln -s \"\$m/real/code.txt\" code_new.txt|exec \"\$@\"|1" \
+             "console appended to code.txt, grown since the view took its size|:|exec \"\$@\" >> \"\$m/real/code.txt\"|0"; do
+    IFS='|' read -r name link run want <<< "$row"
+    new_case "$name in a FUSE view" NONE
+    in_own_mounts "$view"'
+      '"$link"' && stat code.txt > /dev/null && printf "0123ABCD 89ABCDEF\n" >> "$m/real/code.txt"
+      ('"$run"') > "$m/../console"
+      status=$?
+      cd / && umount "$m/view"
+      cp "$m/real/code.txt" "$m/.."
+      exit "$status"' &&
+      expect_status "$want" && expect_bytes code.txt 'TITLE1\nGame\n0123ABCD 89ABCDEF\n' &&
+      { [ "$want" = 0 ] || expect_console "$open_failure"; } && pass
+  done
+
+  # Under the kernel's overlay with two file systems and no xino, a file of
+  # the lower layer and one of the upper layer show each their own file
+  # system's inode number, and those may be the same: two files all the same.
+  collided='
+    for i in $(seq 40); do : > "$m/a/lower/padding$i"; done
+    printf "TITLE1\nGame\n" > "$m/a/lower/code.txt"
+    mount -t overlay overlay -o "lowerdir=$m/a/lower,upperdir=$m/b/upper,workdir=$m/b/work,xino=off" "$m/merged" || exit 99
+    cd "$m/merged" && want=$(stat -c %i code.txt)
+    while :; do
+      : > next && at=$(stat -c %i next)
+      [ "$at" -lt "$want" ] || break
+      mv next "next$at"
+    done
+    [ "$at" = "$want" ] || exit 99'
+  split_overlay='mkdir "$m/a" "$m/b" "$m/merged" && mount -t tmpfs tmpfs "$m/a" &&
+      mount -t tmpfs tmpfs "$m/b" && mkdir "$m/a/lower" "$m/b/upper" "$m/b/work" || exit 99'
+  for name in code_new.txt log.txt; do
+    new_case "$name numbered as code.txt by another layer of an overlay" NONE
+    in_own_mounts "$split_overlay$collided"'
+      mv next '"$name"'
+      "$@" >> log.txt
+      status=$?
+      cp log.txt "$m/../console" && cp code_new.txt "$m/.."
+      exit "$status"' &&
+      expect_status 0 && expect_console "$(ok_run 'TITLE1\r\nGame\r\n\r\nCode\r\n')" &&
+      expect_bytes code_new.txt 'TITLE1\r\nGame\r\n\r\nCode\r\n' && pass
+  done
+
   new_case "code.txt is a pipe" NONE
   mkfifo "$dir/code.txt"
   # The writer gives up if the tool never opens the pipe.

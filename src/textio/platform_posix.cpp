@@ -32,7 +32,8 @@ bool is_folder(file f) {
 }
 
 // File systems that show files kept elsewhere: an overlay and FUSE (a
-// pass-through such as bindfs among them). The numbers are the kernel's.
+// pass-through such as bindfs among them). The numbers are the kernel's. A
+// file system that cannot be asked counts as one.
 bool is_view(const struct statfs& fs) {
   return fs.f_type == 0x794c7630 || fs.f_type == 0x65735546;
 }
@@ -47,27 +48,43 @@ bool is_view(const char* name) {
   return statfs(name, &fs) != 0 || is_view(fs);
 }
 
+// A view may answer with the size and time it took of a file earlier: FUSE
+// keeps them for a while. Asked with AT_STATX_FORCE_SYNC, it asks again, and
+// the stat that follows sees the file as it is now.
+void refresh(int folder, const char* name, int flags) {
+#ifdef STATX_BASIC_STATS
+  struct statx ignored;
+  statx(folder, name, flags | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &ignored);
+#else
+  (void)folder, (void)name, (void)flags;
+#endif
+}
+
 bool is_same_time(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
 
-// `on_view` says whether either file lies on a view, or that cannot be
-// told; it is asked only for two devices.
+// Whether two files are known to be two, from what each shows. `on_view`
+// says whether either lies on a view, or that cannot be told.
+// - Files of two kinds (a pipe, a terminal, a plain file) are two, whatever
+//   numbers they show.
+// - Off views, on one device, the inode number tells. Across two (two NFS
+//   mounts of one file system), one file keeps its inode number, its size
+//   and its time, the time to the second only, since some keep it coarser.
+// - On a view, neither the inode number nor the device tells: an overlay may
+//   number a file anew or show the numbers of two file systems side by side,
+//   and FUSE may number each name on its own. One file shows one size and
+//   one time to the nanosecond, asked afresh. Only two names on one device
+//   that have one link each still go by the inode number, so that two files
+//   in one folder are never taken for one.
+// Two files taken for one cost a refusal; one file taken for two, the data.
 bool are_different(const struct stat& x, const struct stat& y, bool on_view) {
-  if (x.st_dev == y.st_dev) return x.st_ino != y.st_ino;
-  // A pipe or a terminal is never a plain file, whatever number either
-  // shows: a console on a pipe is not silenced by a chance match.
   if ((x.st_mode & S_IFMT) != (y.st_mode & S_IFMT)) return true;
-  // A view and the folder under it show one file on two devices, and agree
-  // on less: an overlay may number the file anew, FUSE may show a size or a
-  // time that it took earlier. The same number, or the same size and time to
-  // the nanosecond, is taken for one file; that costs at worst a refusal.
-  if (on_view) {
-    return x.st_ino != y.st_ino &&
-           (x.st_size != y.st_size || !is_same_time(x.st_mtim, y.st_mtim));
+  const bool one_device = x.st_dev == y.st_dev;
+  if (one_device && (!on_view || (x.st_nlink == 1 && y.st_nlink == 1))) {
+    return x.st_ino != y.st_ino;
   }
-  // Other second mounts (a bind mount, NFS) keep the inode number, the size
-  // and the time, the time to the second only, since some keep it coarser.
+  if (on_view) return x.st_size != y.st_size || !is_same_time(x.st_mtim, y.st_mtim);
   return x.st_ino != y.st_ino || x.st_size != y.st_size ||
          x.st_mtim.tv_sec != y.st_mtim.tv_sec;
 }
@@ -196,21 +213,31 @@ bool write_all(file f, const char* bytes, std::size_t count) {
 bool close_file(file f) { return close(f) == 0 || errno == EINTR; }
 
 bool are_different_files(file a, file b) {
+  const bool on_view = is_view(a) || is_view(b);
+  if (on_view) {
+    refresh(a, "", AT_EMPTY_PATH);
+    refresh(b, "", AT_EMPTY_PATH);
+  }
   struct stat x;
   struct stat y;
   if (fstat(a, &x) != 0 || fstat(b, &y) != 0) return false;
-  return are_different(x, y, x.st_dev != y.st_dev && (is_view(a) || is_view(b)));
+  return are_different(x, y, on_view);
 }
 
 // A name that cannot be looked up (a loop of links, a folder that may not
 // be entered) cannot be opened either: the run refuses, and its console must
 // be there to say so.
 bool are_different_files(file a, const char* name) {
+  const bool on_view = is_view(a) || is_view(name);
+  if (on_view) {
+    refresh(a, "", AT_EMPTY_PATH);
+    refresh(AT_FDCWD, name, 0);
+  }
   struct stat x;
   struct stat y;
   if (stat(name, &y) != 0) return true;
   if (fstat(a, &x) != 0) return false;
-  return are_different(x, y, x.st_dev != y.st_dev && (is_view(a) || is_view(name)));
+  return are_different(x, y, on_view);
 }
 
 console_kind console_kind_of(file f) {
