@@ -1,12 +1,16 @@
 #include "fault_injection.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 extern "C" {
 ssize_t __real_read(int fd, void* bytes, std::size_t count);
@@ -26,7 +30,7 @@ int __real___fstat64_time64(int fd, void* st);
 namespace fault_injection {
 namespace {
 
-enum class fault { none, reads, write, close, stats, locks, allocations };
+enum class fault { none, reads, write, close, stats, locks, another_run, allocations };
 
 fault armed_fault = fault::none;
 std::size_t reads_left = 0;
@@ -68,6 +72,11 @@ void fail_locks_from(int number) {
   armed_fault = fault::locks;
   first_lock_to_fail = number;
   locks_seen = 0;
+}
+
+void another_run_at_lock(int number) {
+  fail_locks_from(number);
+  armed_fault = fault::another_run;
 }
 
 void fail_allocations_from(std::size_t bytes) {
@@ -119,11 +128,23 @@ extern "C" int __wrap_close(int fd) {
 }
 
 extern "C" int __wrap_flock(int fd, int operation) {
-  if (armed_fault != fault::locks || !is_file(fd) || ++locks_seen < first_lock_to_fail) {
+  if ((armed_fault != fault::locks && armed_fault != fault::another_run) || !is_file(fd) ||
+      ++locks_seen < first_lock_to_fail) {
     return __real_flock(fd, operation);
   }
-  errno = ENOLCK;
-  return -1;
+  if (armed_fault == fault::locks) {
+    errno = ENOLCK;
+    return -1;
+  }
+  armed_fault = fault::none;
+  const int other = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY);
+  __real_flock(other, LOCK_EX);
+  if (ftruncate(other, 0) != 0) std::abort();
+  const int result = __real_flock(fd, operation);
+  const int error = errno;
+  close(other);
+  errno = error;
+  return result;
 }
 
 namespace {

@@ -29,6 +29,11 @@ void fail_stats_from(int number);
 // ENOLCK, as on a file system that gives no locks.
 void fail_locks_from(int number);
 
+// The flock with this number meets another run that has opened the same file
+// anew, locked it and emptied it; that run lets it go once the flock has
+// failed, as a run that found no header line would.
+void another_run_at_lock(int number);
+
 // Every allocation of `bytes` or more fails.
 void fail_allocations_from(std::size_t bytes);
 

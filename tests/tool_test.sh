@@ -167,6 +167,11 @@ for link in "ln" "ln -s"; do
   expect_status 1 && expect_console "$open_failure" && expect_bytes code.txt 'TITLE1\nGame\n' && pass
 done
 
+new_case "code_new.txt is a link that leads nowhere" 'TITLE1\nGame\n0123ABCD 89ABCDEF\n'
+ln -s result.txt "$dir/code_new.txt"
+run_tool
+expect_status 0 && expect_bytes result.txt "$example_file" && pass
+
 # A name that cannot be looked up cannot be the console: the refusal is said.
 for name in code.txt code_new.txt; do
   new_case "$name is a link to itself" 'TITLE1\nGame\n'

@@ -19,13 +19,14 @@ inline constexpr file standard_output = 1;
 file open_for_reading(const char* name);
 
 // A file for writing, created when missing and otherwise left as it is until
-// make_empty(); `created` says whether this run created it. Never
-// descriptor 0, 1 or 2.
+// make_empty(); `created` says whether this run created it, through a link
+// that led nowhere too. Never descriptor 0, 1 or 2.
 file open_for_writing(const char* name, bool& created);
 
-// Closes a file that open_for_writing() created, and removes it again while
-// `name` still leads to it and no other run holds it, so that a run that
-// refuses leaves no file behind.
+// Closes a file that this run created and that no other run can have taken
+// up (this run holds its lock, or the file system gives none), and removes
+// it again while `name`, through any links, still leads to it and it is
+// still empty, so that a run that refuses leaves no file behind.
 void close_and_remove(file f, const char* name);
 
 // False when the file has lost its last name since it was opened: another
@@ -35,10 +36,14 @@ bool has_name(file f);
 
 // Locks a file until it is closed, so that no run empties a file that
 // another is writing or reading: `exclusive` for the file written, shared for
-// the file read. False when another run holds a lock that stands in the way,
-// or the file system gives no locks; it does not wait.
+// the file read. It does not wait.
 enum class lock_kind { shared, exclusive };
-bool lock_file(file f, lock_kind kind);
+enum class lock_result {
+  locked,
+  held_elsewhere,  // another run holds a lock that stands in the way
+  failed,          // the file system gives no locks
+};
+lock_result lock_file(file f, lock_kind kind);
 
 // Cuts a file opened for writing to length 0. Devices such as /dev/null and
 // pipes have no length and are left as they are. False when the file could

@@ -132,16 +132,14 @@ file open_for_writing(const char* name, bool& created) {
   created = false;
   // Created only where it was missing, so that the run knows the file is
   // its own to take back. Another run may create or remove it in between;
-  // the name is then tried again. A link that leads nowhere gets its file
-  // as before, but that file is not known to be this run's.
+  // the name is then tried again. O_EXCL never creates through a link, so
+  // the third time a link that leads nowhere gets its file without it: the
+  // file was missing a moment ago, and is this run's as well.
   for (int tries = 0;; ++tries) {
     const int f = open(name, O_WRONLY | O_CLOEXEC);
     if (f >= 0 || errno != ENOENT) return away_from_standard_descriptors(f);
-    if (tries == 2) {
-      return away_from_standard_descriptors(
-          open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-    }
-    const int made = open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int exclusive = tries < 2 ? O_EXCL : 0;
+    const int made = open(name, O_WRONLY | O_CREAT | exclusive | O_CLOEXEC, 0666);
     if (made >= 0) {
       created = true;
       return away_from_standard_descriptors(made);
@@ -150,17 +148,17 @@ file open_for_writing(const char* name, bool& created) {
   }
 }
 
+// What the name leads to, through any links, is removed: a link stays, and
+// leads nowhere again.
 void close_and_remove(file f, const char* name) {
-  // A run that found the file meanwhile and holds its lock owns it now, and
-  // one that has written it and gone has left bytes in it. Where the file
-  // system gives no locks, no run can hold it.
-  const bool held_elsewhere = flock(f, LOCK_EX | LOCK_NB) != 0 && errno != ENOLCK;
+  char* const path = realpath(name, nullptr);
   struct stat x;
   struct stat y;
-  const bool still_empty_and_named = fstat(f, &x) == 0 && x.st_size == 0 &&
-                                     lstat(name, &y) == 0 && x.st_dev == y.st_dev &&
-                                     x.st_ino == y.st_ino;
-  if (!held_elsewhere && still_empty_and_named) unlink(name);
+  if (path != nullptr && fstat(f, &x) == 0 && x.st_size == 0 && stat(path, &y) == 0 &&
+      x.st_dev == y.st_dev && x.st_ino == y.st_ino) {
+    unlink(path);
+  }
+  std::free(path);
   close_file(f);
 }
 
@@ -169,11 +167,12 @@ bool has_name(file f) {
   return fstat(f, &st) == 0 && st.st_nlink > 0;
 }
 
-bool lock_file(file f, lock_kind kind) {
+lock_result lock_file(file f, lock_kind kind) {
   const int operation = (kind == lock_kind::exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
   for (;;) {
-    if (flock(f, operation) == 0) return true;
-    if (errno != EINTR) return false;
+    if (flock(f, operation) == 0) return lock_result::locked;
+    if (errno == EWOULDBLOCK) return lock_result::held_elsewhere;
+    if (errno != EINTR) return lock_result::failed;
   }
 }
 

@@ -136,11 +136,13 @@ void close_and_remove(file f, const char* name) {
 // A file open here shares no deletion, so nobody removes it meanwhile.
 bool has_name(file) { return true; }
 
-bool lock_file(file f, lock_kind kind) {
+lock_result lock_file(file f, lock_kind kind) {
   OVERLAPPED place = lock_place();
   const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY |
                       (kind == lock_kind::exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
-  return LockFileEx(os_handle(f), flags, 0, 1, 0, &place) != 0;
+  if (LockFileEx(os_handle(f), flags, 0, 1, 0, &place)) return lock_result::locked;
+  return GetLastError() == ERROR_LOCK_VIOLATION ? lock_result::held_elsewhere
+                                                : lock_result::failed;
 }
 
 // Cutting an empty file to length 0 can still fail on a full disk; there is

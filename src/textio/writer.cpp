@@ -47,16 +47,19 @@ std::optional<output_stream> open_output(const char* name, const text_stream& so
   std::unique_ptr<char[]> buffer(
       new (std::nothrow) char[buffer_size + output_stream::max_reserve]);
   if (!buffer) return std::nullopt;
-  // Opened without emptying it, so that nothing is lost before we know that
-  // the name does not lead back to the input, and that no other run is
-  // writing it. A file that this run created for nothing is taken back.
+  // Opened without emptying it, and locked at once, so that nothing is lost
+  // before we know that no other run is writing it and that the name does
+  // not lead back to the input. A file that this run created for nothing is
+  // taken back, unless another run holds it: that run has taken it up, even
+  // in the moment since it was created, and its result stays, empty or not.
   bool created = false;
   const platform::file f = platform::open_for_writing(name, created);
   if (f == platform::no_file) return std::nullopt;
-  if (!platform::are_different_files(f, source.file()) ||
-      !platform::lock_file(f, platform::lock_kind::exclusive) || !platform::has_name(f) ||
+  const platform::lock_result lock = platform::lock_file(f, platform::lock_kind::exclusive);
+  if (lock != platform::lock_result::locked ||
+      !platform::are_different_files(f, source.file()) || !platform::has_name(f) ||
       !platform::make_empty(f)) {
-    if (created) {
+    if (created && lock != platform::lock_result::held_elsewhere) {
       platform::close_and_remove(f, name);
     } else {
       platform::close_file(f);

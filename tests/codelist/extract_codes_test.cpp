@@ -135,8 +135,9 @@ TEST_F(extract_codes_test, a_write_error_leaves_the_start_of_the_file) {
 
 // What the run must have before it empties code_new.txt (memory, the lock,
 // the knowledge that it was emptied) is had first: without it, the old
-// result stays as it was, and a missing one stays missing. A file whose kind
-// cannot be told is still emptied.
+// result stays as it was, and a missing one stays missing, also behind a link
+// that leads nowhere. A result that another run made of a file this run
+// created stays too. A file whose kind cannot be told is still emptied.
 TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs) {
   const std::string input = "SCJP01\nGame\n0123ABCD 89ABCDEF\n";
   const std::string result = "SCJP01\r\nGame\r\n\r\nCode\r\n0123ABCD 89ABCDEF\r\n";
@@ -145,7 +146,7 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
   const std::string done =
       result + with_cr_lf(separator_rule.bytes) + with_cr_lf(completion_message.bytes);
   const std::string missing = "(missing)";
-  enum class setup { old_file, no_file, output_locked, input_locked, device };
+  enum class setup { old_file, empty_file, no_file, link_to_nothing, output_locked, input_locked, device };
   struct row {
     const char* name;
     setup what;
@@ -172,6 +173,15 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
       {"no locks for a missing code_new.txt", setup::no_file,
        [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
        refused},
+      {"no locks for an empty code_new.txt", setup::empty_file,
+       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, "", refused},
+      {"no locks for a code_new.txt that links to nothing", setup::link_to_nothing,
+       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
+       refused},
+      {"another run takes up the code_new.txt created meanwhile", setup::no_file,
+       [] { fault_injection::another_run_at_lock(2); }, run_outcome::open_failed, "",
+       refused},
+
       // The fifth asks whether code_new.txt, once locked, still has its name:
       // another run that created it and refused may have removed it.
       {"whether code_new.txt still has its name cannot be told", setup::old_file,
@@ -191,8 +201,10 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
     fs::remove("code_new.txt");
     if (r.what == setup::device) {
       fs::create_symlink("/dev/null", "code_new.txt");
+    } else if (r.what == setup::link_to_nothing) {
+      fs::create_symlink("nowhere.txt", "code_new.txt");
     } else if (r.what != setup::no_file) {
-      put_file("code_new.txt", old);
+      put_file("code_new.txt", r.what == setup::empty_file ? "" : old);
     }
     put_file("code.txt", input);
     const int other_run =
@@ -209,8 +221,27 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
       EXPECT_TRUE((fs::exists("code_new.txt") ? code_new() : missing) == r.file)
           << "code_new.txt differs";
     }
+    if (r.what == setup::link_to_nothing) {
+      EXPECT_TRUE(fs::is_symlink("code_new.txt"));
+    }
     EXPECT_EQ(console(), r.console);
   }
+}
+
+// A console that cannot be told from code.txt may be code.txt: it stays
+// silent, and the refusal with it. Silence lasts for the process, so the run
+// has one of its own; the second fstat of a file is the console's check.
+TEST_F(extract_codes_test, a_console_that_may_be_the_input_stays_silent) {
+  const std::string old = "old result\r\n";
+  put_file("code_new.txt", old);
+  EXPECT_EXIT(
+      {
+        fault_injection::fail_stats_from(2);
+        std::exit(static_cast<int>(run("SCJP01\nGame\n")));
+      },
+      ::testing::ExitedWithCode(static_cast<int>(run_outcome::open_failed)), "");
+  EXPECT_EQ(console(), "");
+  EXPECT_EQ(code_new(), old);
 }
 
 // A console that its reader made non-blocking is waited for, not taken for
