@@ -63,7 +63,7 @@ function file_capture() {
   };
   return {
     take(bytes) {
-      parts.push(bytes);
+      parts.push(bytes.slice());
       pending += bytes.length;
       total += bytes.length;
       if (pending >= blob_every) seal();
@@ -75,14 +75,14 @@ function file_capture() {
   };
 }
 
-// A character device whose writes land in `sink`, as copies: the module's
-// memory is reused for the next write.
+// A character device whose writes go to `sink`, which copies what it keeps:
+// the module's memory is reused for the next write.
 function sink_device(module, number, sink) {
   const device = module.FS.makedev(number, 0);
   module.FS.registerDevice(device, {
     read: () => 0,
     write: (stream, buffer, offset, length) => {
-      sink.take(new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length).slice());
+      sink.take(new Uint8Array(buffer.buffer, buffer.byteOffset + offset, length));
       return length;
     },
   });
