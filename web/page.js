@@ -55,7 +55,7 @@ const texts = {
     idle: 'まだリストがありません。',
     running: '{name} を処理しています…',
     reading: '{name} を処理しています：{size} のうち {read} を読み込みました。',
-    done: '完了しました。code_new.txt は {size} です。',
+    done: '完了しました。code_new.txt は {size}です。',
     done_folder: '完了しました。フォルダー {folder} に code_new.txt（{size}）を書き出しました。',
     no_header: 'code.txt にヘッダー行が見つからなかったため、code_new.txt は空です。',
     no_header_folder: 'code.txt にヘッダー行が見つからなかったため、フォルダー {folder} に空の code_new.txt を書き出しました。',

@@ -276,7 +276,7 @@ def run_cases(browser, native, example, only, shots):
                 browser.driver.find_element(By.ID, 'language').click()
             browser.start('drop', example)
             browser.finish()
-            browser.driver.set_window_size(720, 1100)
+            browser.driver.set_window_size(600, 1250)
             browser.driver.save_screenshot(os.path.join(shots, 'screenshot-%s.png' % language))
             browser.driver.set_window_size(800, 1000)
 
