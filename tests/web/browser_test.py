@@ -202,7 +202,11 @@ def run_cases(browser, native, example, only, shots):
             continue
         browser.open(origin)
         browser.start(how, data)
-        status, console = browser.finish()
+        try:
+            status, console = browser.finish(seconds=20)
+        except AssertionError as error:
+            check(failures, name, False, str(error))
+            continue
         _, _, expected = native_run(native, data)
         check(failures, name + ': status', said in status, repr(status))
         check(failures, name + ': console', shown in console, repr(console[-300:]))
@@ -224,7 +228,11 @@ def run_cases(browser, native, example, only, shots):
         browser.open('http')
         browser.private_folder(files)
         browser.start('folder', None)
-        status, console = browser.finish()
+        try:
+            status, console = browser.finish(seconds=20)
+        except AssertionError as error:
+            check(failures, name, False, str(error))
+            continue
         _, _, expected = native_run(native, files.get('code.txt'), files.get('code_new.txt'))
         if 'code.txt' not in files:
             expected = files.get('code_new.txt')  # a refusal leaves the folder as it was
