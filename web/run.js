@@ -89,14 +89,23 @@ function sink_device(module, number, sink) {
   return device;
 }
 
-// Counts what the program reads of the node at `path`.
-function count_reads(FS, path, on_read) {
+// Counts what the program reads of the node at `path`. A file that the
+// browser can no longer read (changed or removed since it was chosen) is a
+// read error for the program, which then says so and fails, as it does on a
+// disk that fails.
+function watch_reads(FS, path, on_read) {
   const node = FS.lookupPath(path, { follow: true }).node;
   const read = node.stream_ops.read;
   let total = 0;
   node.stream_ops = Object.assign({}, node.stream_ops, {
     read(stream, buffer, offset, length, position) {
-      const n = read.call(this, stream, buffer, offset, length, position);
+      let n;
+      try {
+        n = read.call(this, stream, buffer, offset, length, position);
+      } catch (error) {
+        if (error instanceof FS.ErrnoError) throw error;
+        throw new FS.ErrnoError(29 /* EIO */);
+      }
       total += n;
       on_read(total);
       return n;
@@ -142,7 +151,7 @@ async function run_codelist(create_module, job) {
     FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name: 'code.txt', data: code }] }, '/input');
     FS.symlink('/input/code.txt', '/work/code.txt');
   }
-  if (code && code !== 'folder' && job.on_read) count_reads(FS, '/work/code.txt', job.on_read);
+  if (code && code !== 'folder') watch_reads(FS, '/work/code.txt', job.on_read || (() => {}));
   if (job.code_new_txt === 'folder') {
     FS.mkdir('/work/code_new.txt');
   } else {

@@ -123,8 +123,27 @@ async function main() {
       console.log(`FAIL: ${job.name}: ${error.message.split('\n')[0]}`);
     }
   }
+  // A file that the browser can no longer read (changed since it was
+  // chosen) fails the run with the program's read error.
+  const unreadable = (options) => create_codelist(options).then((module) => {
+    const write_file = module.FS.writeFile;
+    module.FS.writeFile = (name, data) => {
+      write_file(name, data);
+      const node = module.FS.lookupPath(name).node;
+      node.stream_ops = Object.assign({}, node.stream_ops, { read() { throw new Error('NotReadableError'); } });
+    };
+    return module;
+  });
+  const broken = await run_codelist(unreadable, { code_txt: new Uint8Array(fs.readFileSync(example)) })
+    .catch((error) => ({ status: String(error), console: { head: new Uint8Array(0) } }));
+  // "ファイル読み込みエラー" (file read error) and CR LF
+  const read_error = Buffer.from('837483408343838b93c782dd8d9e82dd83478389815b0d0a', 'hex');
+  if (broken.status !== 1 || !Buffer.from(broken.console.head).equals(read_error)) {
+    ++failed;
+    console.log(`FAIL: unreadable code.txt: status ${broken.status}, console ${Buffer.from(broken.console.head).toString('hex')}`);
+  }
   fs.rmSync(scratch, { recursive: true, force: true });
-  console.log(`${cases.length - failed} passed, ${failed} failed`);
+  console.log(`${cases.length + 1 - failed} passed, ${failed} failed`);
   process.exitCode = failed === 0 ? 0 : 1;
 }
 
