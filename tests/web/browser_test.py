@@ -213,6 +213,23 @@ def run_cases(browser, native, example, only, shots):
         got = browser.download()
         check(failures, name + ': download', got == expected, repr(got)[:200] + ' != ' + repr(expected)[:200])
 
+    # A list large enough to be read in many pieces and written as several
+    # Blobs: progress shows while it runs, and the download is still exact.
+    if not only or only == 'large':
+        line = b'0123ABCD 00000063 ; a comment of some length\r\n'
+        data = b'GAME01\r\nLarge list\r\n' + line * (40 * 1024 * 1024 // len(line))
+        browser.open('http')
+        browser.start('chooser', data)
+        seen = 0
+        end = time.time() + 60
+        while browser.js('return document.body.dataset.state') != 'ready' and time.time() < end:
+            seen = max(seen, browser.js("const p = document.getElementById('progress');"
+                                        'return p.offsetParent ? p.value / p.max : 0'))
+            time.sleep(0.02)
+        browser.finish()
+        check(failures, 'large: progress shows while it runs', 0 < seen <= 1, repr(seen))
+        check(failures, 'large: download', browser.download() == native_run(native, data)[2])
+
     # name, files in the folder, what the status says, what the console shows
     folders = [
         ('folder_writes_beside', {'code.txt': example}, 'was written in the folder', COMPLETION),
