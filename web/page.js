@@ -70,8 +70,10 @@ const texts = {
 };
 
 const page = {
+  // The first of the browser's languages that the page has.
   language: (navigator.languages || [navigator.language || 'en'])
-    .some((l) => /^ja\b/i.test(l)) ? 'ja' : 'en',
+    .map((l) => (/^(ja|en)\b/i.exec(l) || [''])[0].toLowerCase())
+    .find((l) => l !== '') || 'en',
   status: { key: 'idle', values: {} },
   console: null,
   download_url: null,

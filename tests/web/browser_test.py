@@ -286,6 +286,19 @@ def run_cases(browser, native, example, only, shots):
                              !e.getAttribute('aria-labelledby')).map((e) => e.id)""")
         check(failures, 'every control is labelled', unlabelled == [], repr(unlabelled))
 
+    # The browser's first language that the page has, whatever follows it.
+    if not only or only == 'language':
+        agent = browser.js('return navigator.userAgent')
+        for accepted, heading in (('ja,en;q=0.5', 'ファイルで使う'), ('en-US,ja;q=0.5', 'A file'),
+                                  ('fr,ja;q=0.5', 'ファイルで使う')):
+            browser.driver.execute_cdp_cmd('Network.setUserAgentOverride',
+                                           {'userAgent': agent, 'acceptLanguage': accepted})
+            browser.open('file')
+            shown = browser.driver.find_element(By.ID, 'file-heading').text
+            check(failures, 'language for ' + accepted, shown == heading, repr(shown))
+        browser.driver.execute_cdp_cmd('Network.setUserAgentOverride',
+                                       {'userAgent': agent, 'acceptLanguage': 'en-US'})
+
     if not only or only == 'narrow':
         browser.driver.set_window_size(360, 800)
         browser.open('file')
