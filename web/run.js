@@ -145,7 +145,8 @@ async function run_codelist(create_module, job) {
   if (code === 'folder') {
     FS.mkdir('/work/code.txt');
   } else if (code instanceof Uint8Array) {
-    FS.writeFile('/work/code.txt', code);
+    // Read where it lies rather than copied: the program never writes it.
+    FS.writeFile('/work/code.txt', code, { canOwn: true });
   } else if (code) {
     FS.mkdir('/input');
     FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name: 'code.txt', data: code }] }, '/input');
