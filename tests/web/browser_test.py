@@ -283,6 +283,12 @@ def run_cases(browser, native, example, only, shots):
         width = browser.js('return [document.documentElement.scrollWidth, window.innerWidth]')
         check(failures, 'narrow: nothing wider than 360 px', width[0] <= width[1], repr(width))
         browser.driver.set_window_size(800, 1000)
+        browser.driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {
+            'features': [{'name': 'prefers-color-scheme', 'value': 'dark'}]})
+        back = browser.js('return getComputedStyle(document.body).backgroundColor')
+        browser.driver.execute_cdp_cmd('Emulation.setEmulatedMedia', {'features': []})
+        dark = sum(int(c) for c in back[back.index('(') + 1:-1].split(',')[:3]) < 150
+        check(failures, 'dark when the system is dark', dark, back)
 
     if shots and not only:
         os.makedirs(shots, exist_ok=True)
