@@ -252,7 +252,10 @@ async function entry_of(folder, name) {
 
 // code_new.txt beside code.txt, replaced whole when the writable closes; on
 // any failure the old file stays, and a file made for nothing goes again.
-async function write_beside(folder, existing, blob) {
+// The folder is looked at anew: it may have changed while the program ran.
+async function write_beside(folder, blob) {
+  const existing = await entry_of(folder, 'code_new.txt');
+  if (existing && existing.kind === 'folder') throw new Error('code_new.txt is a folder');
   const handle = existing ? existing.handle : await folder.getFileHandle('code_new.txt', { create: true });
   let writable = null;
   try {
@@ -302,7 +305,7 @@ async function run_folder() {
     return;
   }
   try {
-    await write_beside(folder, code_new, result.file.blob);
+    await write_beside(folder, result.file.blob);
   } catch (error) {
     show_status('write_failed', { folder: name, reason: error.message });
     return;
