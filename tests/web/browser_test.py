@@ -221,6 +221,22 @@ def run_cases(browser, native, example, only, shots):
         expected = native_folder(native, files)
         check(failures, name + ': code_new.txt', got == expected, repr(got)[:200] + ' != ' + repr(expected)[:200])
 
+    # A write into the folder that fails leaves it as it was: an old
+    # code_new.txt whole, and none where there was none.
+    for name, files in (('write_fails_nothing_made', {'code.txt': example}),
+                        ('write_fails_old_kept', {'code.txt': example, 'code_new.txt': b'old\r\n'})):
+        if only and name != only:
+            continue
+        browser.open('http')
+        browser.private_folder(files)
+        browser.js('FileSystemWritableFileStream.prototype.write = () => '
+                   "Promise.reject(new DOMException('no room', 'QuotaExceededError'))")
+        browser.start('folder', None)
+        status, _ = browser.finish(seconds=20)
+        check(failures, name + ': status', 'could not be written' in status, repr(status))
+        got = browser.private_file('code_new.txt')
+        check(failures, name + ': code_new.txt', got == files.get('code_new.txt'), repr(got)[:200])
+
     # A list large enough to be read in many pieces and written as several
     # Blobs: progress shows while it runs, and the download is still exact.
     if not only or only == 'large':
