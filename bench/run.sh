@@ -7,7 +7,11 @@
 #   - each hostile shape (no line feed, CR-only ends, lone CRs, long lines,
 #     a late Ctrl-Z, binary): CPU per MB against the normal list's;
 #   - peak memory on every input, and on a 512 MB list;
-#   - a tiny list against an empty static program.
+#   - a tiny list against an empty static program;
+#   - where the web preset has built the page (WEB_BUILD, default
+#     build/web): the WebAssembly program under node, CPU per MB on a 32 MB
+#     normal list against the native program's; the time to a result for
+#     the 512 MB list in headless Chromium; the page's size.
 #
 #   bench/run.sh [SIZE_MB] [ROUNDS] [TOOL]
 #
@@ -20,6 +24,8 @@ export LC_ALL=C
 size_mb=${1:-64}
 rounds=${2:-11}
 tool=$(realpath "${3:-build/release/codelist}")
+root=$(cd "$(dirname "$0")/.." && pwd)
+web=$(realpath -m "${WEB_BUILD:-build/web}")
 data=${BENCH_DATA:-/tmp/codelist-bench}
 mkdir -p "$data"
 shape_mb=$((size_mb / 2))
@@ -178,3 +184,29 @@ for _ in $(seq 5); do timed tiny.t tiny "$tool"; timed empty.t tiny ./empty; don
 printf 'tiny list, per run: wall %.0f us, CPU %.0f us; empty program: wall %.0f us; tiny/empty wall %s\n' \
   "$(column 1 tiny.t | awk '{ print $1 * 5 }')" "$(column 2 tiny.t | awk '{ print $1 * 5 }')" \
   "$(column 1 empty.t | awk '{ print $1 * 5 }')" "$(ratio "$(column 1 tiny.t)" "$(column 1 empty.t)")"
+
+# The web page's program, run by node on the list in memory: the CPU of the
+# run alone (node's start and the reading of the list left out), and the same
+# for a tiny list, which is what starting a module costs. Per MB, the native
+# program's CPU on the same list is the reference.
+if [ -f "$web/codelist.js" ] && command -v node > /dev/null; then
+  make_input normal-32.txt normal_list 32
+  cp "$data/normal-32.txt" code.txt
+  printf 'GAME01\r\nTiny\r\n0123ABCD 89ABCDEF\r\n' > tiny.txt
+  : > web.t; : > web-tiny.t; : > native.t
+  for _ in $(seq "$rounds"); do
+    node "$root/bench/web_node.js" "$web/codelist.js" "$root/web/run.js" code.txt >> web.t
+    node "$root/bench/web_node.js" "$web/codelist.js" "$root/web/run.js" tiny.txt >> web-tiny.t
+    timed native.t "$tool"
+  done
+  web_ms=$(median < web.t) tiny_ms=$(median < web-tiny.t) native_ms=$(column 2 native.t)
+  awk -v w="$web_ms" -v t="$tiny_ms" -v n="$native_ms" 'BEGIN {
+    printf "web under node, 32 MB normal list: CPU %.1f ms, of which %.1f ms starting the module; native CPU %.1f ms\n", w, t, n
+    printf "web/native CPU per MB: %.2f without the module start, %.2f with it\n", (w - t) / n, w / n }'
+  if [ -x /usr/bin/chromedriver ] && [ -f "$web/page/index.html" ]; then
+    printf '512 MB list in headless Chromium, seconds to a result: '
+    /usr/bin/python3 "$root/tests/web/browser_test.py" "$web/page" "$tool" "$root/examples/code.txt" \
+      --time "$data/normal-512.txt"
+  fi
+  echo "web page: $(cat "$web"/page/* | wc -c) bytes in $(ls "$web/page" | wc -l) files"
+fi

@@ -48,7 +48,9 @@ message(STATUS "Packages date their files ${source_date}, from ${source_date_fro
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-if(WIN32)
+if(EMSCRIPTEN)
+  codelist_install_web_page()
+elseif(WIN32)
   # Notepad on a Japanese Windows takes a text without a byte order mark for
   # Shift-JIS, and before Windows 10 shows LF-only lines as one: the zip's
   # READMEs are UTF-8 with a byte order mark and CR LF.
@@ -141,7 +143,10 @@ set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/file_times.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake)
 configure_file(cmake/package_options.cmake.in package_options.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/package_options.cmake)
-if(WIN32)
+if(EMSCRIPTEN)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME codelist-${PROJECT_VERSION}-web)
+elseif(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME codelist-${PROJECT_VERSION}-win64)
 else()

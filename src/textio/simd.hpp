@@ -7,7 +7,8 @@
 #if !defined(TEXTIO_BYTE_LOOPS_ONLY) && (defined(__SSE2__) || defined(_M_X64))
 #define TEXTIO_SSE2 1
 #include <emmintrin.h>
-#if defined(__GNUC__)
+// WebAssembly takes the SSE2 loops as its own SIMD, and has no AVX2.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define TEXTIO_AVX2 1
 #include <immintrin.h>
 // A function built for AVX2 (and for the BMI and POPCNT that every AVX2

@@ -1,0 +1,19 @@
+// One run of the WebAssembly program under node on LIST, kept in memory as
+// the page's tests keep it. Prints the CPU time (user + system, as the
+// kernel accounts it) of the run alone, in milliseconds: node's start and
+// the reading of LIST into memory are left out.
+//
+//   node bench/web_node.js MODULE RUN_JS LIST
+'use strict';
+const fs = require('fs');
+const path = require('path');
+const [module_path, run_path, list] = process.argv.slice(2).map((p) => path.resolve(p));
+const { run_codelist } = require(run_path);
+const create_codelist = require(module_path);
+const bytes = fs.readFileSync(list);
+const before = process.cpuUsage();
+run_codelist(create_codelist, { code_txt: bytes }).then((result) => {
+  const used = process.cpuUsage(before);
+  if (result.status !== 0) throw new Error(`exit status ${result.status}`);
+  console.log(((used.user + used.system) / 1000).toFixed(3));
+});

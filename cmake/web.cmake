@@ -1,0 +1,59 @@
+# The web page: the same program built to WebAssembly by emscripten, run in
+# a worker of a page that needs neither a server nor a network.
+
+# Run as a script (-P), it wraps the module's glue, run.js and worker.js in
+# one function of a classic script: a page opened from a file may start a
+# worker from a Blob of that function's source, but may not load one by name.
+if(CMAKE_SCRIPT_MODE_FILE)
+  set(text "function codelist_worker() {\n")
+  foreach(part "${glue}" "${run}" "${worker}")
+    file(READ "${part}" content)
+    string(APPEND text "${content}\n")
+  endforeach()
+  file(WRITE "${output}" "${text}}\n")
+  return()
+endif()
+
+# The module in one file, its WebAssembly inside as base64, so that nothing
+# is fetched; no eval, which the page's policy forbids; a fixed memory that
+# cannot grow, so that the program visibly never holds a list whole.
+# callMain returns the status, once the program has ended as it ends
+# anywhere: static objects destroyed and the console flushed.
+set(CODELIST_WEB_MEMORY 4MB CACHE STRING "The WebAssembly program's memory, which never grows")
+target_link_options(codelist PRIVATE
+  -sMODULARIZE=1 -sEXPORT_NAME=create_codelist -sSINGLE_FILE=1
+  -sINVOKE_RUN=0 -sEXIT_RUNTIME=1 -sFORCE_FILESYSTEM=1 -lworkerfs.js
+  -sEXPORTED_RUNTIME_METHODS=FS,callMain -sDYNAMIC_EXECUTION=0
+  -sENVIRONMENT=web,worker,node -sNODEJS_CATCH_EXIT=0 -sNODEJS_CATCH_REJECTION=0
+  -sINITIAL_MEMORY=${CODELIST_WEB_MEMORY} -sALLOW_MEMORY_GROWTH=0 -sTOTAL_STACK=256KB)
+# The SSE2 loops become WebAssembly SIMD.
+if(CODELIST_SIMD)
+  target_compile_options(textio PRIVATE -msimd128 -msse2)
+  target_compile_options(codelist_core PRIVATE -msimd128 -msse2)
+  target_link_options(codelist PRIVATE -msimd128)
+endif()
+
+set(web_source ${PROJECT_SOURCE_DIR}/web)
+set(web_page ${PROJECT_BINARY_DIR}/page)
+set(web_files index.html page.js style.css)
+set(web_outputs ${web_page}/codelist-worker.js)
+add_custom_command(OUTPUT ${web_page}/codelist-worker.js
+  COMMAND ${CMAKE_COMMAND} -Dglue=$<TARGET_FILE:codelist>
+          -Drun=${web_source}/run.js -Dworker=${web_source}/worker.js
+          -Doutput=${web_page}/codelist-worker.js -P ${CMAKE_CURRENT_LIST_FILE}
+  DEPENDS codelist ${web_source}/run.js ${web_source}/worker.js ${CMAKE_CURRENT_LIST_FILE}
+  VERBATIM)
+foreach(name IN LISTS web_files)
+  add_custom_command(OUTPUT ${web_page}/${name}
+    COMMAND ${CMAKE_COMMAND} -E copy ${web_source}/${name} ${web_page}/${name}
+    DEPENDS ${web_source}/${name}
+    VERBATIM)
+  list(APPEND web_outputs ${web_page}/${name})
+endforeach()
+add_custom_target(web_page ALL DEPENDS ${web_outputs})
+
+# The zip holds the page and what the other packages hold beside the program.
+function(codelist_install_web_page)
+  install(FILES ${web_outputs} LICENSE DESTINATION .)
+  install(FILES examples/code.txt DESTINATION examples)
+endfunction()

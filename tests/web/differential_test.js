@@ -1,0 +1,147 @@
+// The WebAssembly program under node against the native program, built from
+// the same sources: the same console bytes, the same code_new.txt and the
+// same exit status, on the example, the fuzz corpus, hundreds of lists made
+// from a fixed seed and the folder shapes the page can show the program.
+// All in one node process, with a fresh module instance for every case.
+//
+//   node differential_test.js MODULE RUN_JS NATIVE EXAMPLE CORPUS_FOLDER
+'use strict';
+
+const assert = require('assert');
+const child_process = require('child_process');
+const fs = require('fs');
+const os = require('os');
+const path = require('path');
+
+const [module_path, run_path, native, example, corpus] = process.argv.slice(2).map((p) => path.resolve(p));
+const create_codelist = require(module_path);
+const { run_codelist } = require(run_path);
+
+// A small generator with a fixed seed, so that every run sees the same lists.
+function random_source(seed) {
+  return () => {
+    seed = (seed + 0x6d2b79f5) | 0;
+    let t = Math.imul(seed ^ (seed >>> 15), 1 | seed);
+    t = (t + Math.imul(t ^ (t >>> 7), 61 | t)) ^ t;
+    return ((t ^ (t >>> 14)) >>> 0) / 4294967296;
+  };
+}
+
+const random = random_source(24);
+const pick = (items) => items[Math.floor(random() * items.length)];
+const hex = (n, digits) => Array.from({ length: digits }, () => pick(n)).join('');
+
+// Lines of every kind the rules tell apart, with every kind of line end.
+function random_list() {
+  const upper = '0123456789ABCDEF';
+  const kinds = [
+    () => Buffer.from('GAME01'),
+    () => Buffer.from('Title line'),
+    () => Buffer.from('ab\x00def'),
+    () => Buffer.from(`${hex(upper, 8)} ${hex(upper, 8)}`),
+    () => Buffer.from(`${hex(upper, 8)} ${hex(upper, 8)} ; note`),
+    () => Buffer.from(`${hex(upper, 8)}  ${hex(upper, 8)}`),
+    () => Buffer.from(`${hex('0123456789abcdef', 8)} ${hex(upper, 8)}`),
+    () => Buffer.from('\x83\x81\x83\x82 \x82\xa0'),
+    () => Buffer.from('ゲーム'),
+    () => Buffer.from(''),
+    () => Buffer.from('x'.repeat(150 + Math.floor(random() * 300))),
+    () => Buffer.from(`${'y'.repeat(199)}${hex(upper, 8)} ${hex(upper, 8)}`),
+    () => Buffer.from(`${hex(upper, 8)} ${hex(upper, 8)}${'z'.repeat(200)}`),
+    () => Buffer.from(`${hex(upper, 4)}\r${hex(upper, 4)} ${hex(upper, 8)}`),
+    () => Buffer.from([0, 0, 0x0d, 0]),
+  ];
+  const ends = ['\r\n', '\r\n', '\r\n', '\n', '\r', ''];
+  const parts = [];
+  const lines = Math.floor(random() * 60);
+  for (let i = 0; i < lines; ++i) {
+    parts.push(pick(kinds)(), Buffer.from(pick(ends)));
+    if (random() < 0.01) parts.push(Buffer.from('\x1a'));
+  }
+  return Buffer.concat(parts);
+}
+
+// A list whose echo is far longer than the console keeps.
+function long_list() {
+  const lines = ['GAME01', 'Long list'];
+  for (let i = 0; i < 60000; ++i) lines.push(`${(i * 2654435761 >>> 0).toString(16).toUpperCase().padStart(8, '0')} 0000${String(i % 10000).padStart(4, '0')}`);
+  return Buffer.from(lines.join('\r\n') + '\r\n');
+}
+
+// Each case: a name, code.txt (bytes, 'folder' or null) and code_new.txt
+// before the run (bytes, 'folder' or undefined for none).
+const cases = [
+  { name: 'example', code_txt: fs.readFileSync(example) },
+  { name: 'long echo', code_txt: long_list() },
+  { name: 'no code.txt', code_txt: null },
+  { name: 'no code.txt, code_new.txt there', code_txt: null, code_new_txt: Buffer.from('old\r\n') },
+  { name: 'code.txt a folder', code_txt: 'folder' },
+  { name: 'code_new.txt a folder', code_txt: fs.readFileSync(example), code_new_txt: 'folder' },
+  { name: 'no header line, code_new.txt there', code_txt: Buffer.from('a\r\nb\r\n'), code_new_txt: Buffer.from('old\r\n') },
+  { name: 'empty code.txt', code_txt: Buffer.alloc(0) },
+  ...fs.readdirSync(corpus).sort().map((name) => ({ name: `corpus ${name}`, code_txt: fs.readFileSync(path.join(corpus, name)) })),
+  ...Array.from({ length: 400 }, (_, i) => ({ name: `random ${i}`, code_txt: random_list() })),
+];
+
+function run_native(scratch, job) {
+  fs.rmSync(scratch, { recursive: true, force: true });
+  fs.mkdirSync(scratch);
+  const place = (name, what) => {
+    if (what === 'folder') fs.mkdirSync(path.join(scratch, name));
+    else if (what) fs.writeFileSync(path.join(scratch, name), what);
+  };
+  place('code.txt', job.code_txt);
+  place('code_new.txt', job.code_new_txt);
+  const done = child_process.spawnSync(native, [], { cwd: scratch, stdio: ['ignore', 'pipe', 'inherit'], maxBuffer: 1 << 30 });
+  const written = path.join(scratch, 'code_new.txt');
+  let file = fs.existsSync(written) && fs.statSync(written).isFile() ? fs.readFileSync(written) : Buffer.alloc(0);
+  // A refused run leaves code_new.txt as it was; the page then writes nothing.
+  if (done.status !== 0 && Buffer.isBuffer(job.code_new_txt) && file.equals(job.code_new_txt)) file = Buffer.alloc(0);
+  return { status: done.status, console: done.stdout, file };
+}
+
+async function main() {
+  const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'codelist-web-'));
+  let failed = 0;
+  for (const job of cases) {
+    const expected = run_native(path.join(scratch, 'native'), job);
+    const code_txt = job.code_txt === 'folder' || job.code_txt === null ? job.code_txt : new Uint8Array(job.code_txt);
+    const got = await run_codelist(create_codelist, { code_txt, code_new_txt: job.code_new_txt === 'folder' ? 'folder' : 'file' });
+    // The console keeps its first 256 KiB and its last 64 KiB, and counts all.
+    const head = expected.console.subarray(0, 256 * 1024);
+    const want = { status: expected.status, total: expected.console.length, head,
+      tail: expected.console.subarray(head.length).subarray(-64 * 1024), file: expected.file };
+    const have = { status: got.status, total: got.console.total, head: Buffer.from(got.console.head),
+      tail: Buffer.from(got.console.tail), file: Buffer.from(await got.file.blob.arrayBuffer()) };
+    try {
+      for (const key of Object.keys(want)) assert.deepStrictEqual(have[key], want[key], key);
+    } catch (error) {
+      ++failed;
+      console.log(`FAIL: ${job.name}: ${error.message.split('\n')[0]}`);
+    }
+  }
+  // A file that the browser can no longer read (changed since it was
+  // chosen) fails the run with the program's read error.
+  const unreadable = (options) => create_codelist(options).then((module) => {
+    const write_file = module.FS.writeFile;
+    module.FS.writeFile = (name, data) => {
+      write_file(name, data);
+      const node = module.FS.lookupPath(name).node;
+      node.stream_ops = Object.assign({}, node.stream_ops, { read() { throw new Error('NotReadableError'); } });
+    };
+    return module;
+  });
+  const broken = await run_codelist(unreadable, { code_txt: new Uint8Array(fs.readFileSync(example)) })
+    .catch((error) => ({ status: String(error), console: { head: new Uint8Array(0) } }));
+  // "ファイル読み込みエラー" (file read error) and CR LF
+  const read_error = Buffer.from('837483408343838b93c782dd8d9e82dd83478389815b0d0a', 'hex');
+  if (broken.status !== 1 || !Buffer.from(broken.console.head).equals(read_error)) {
+    ++failed;
+    console.log(`FAIL: unreadable code.txt: status ${broken.status}, console ${Buffer.from(broken.console.head).toString('hex')}`);
+  }
+  fs.rmSync(scratch, { recursive: true, force: true });
+  console.log(`${cases.length + 1 - failed} passed, ${failed} failed`);
+  process.exitCode = failed === 0 ? 0 : 1;
+}
+
+main();
