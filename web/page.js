@@ -40,7 +40,7 @@ const texts = {
     title: 'codelist',
     switch_language: 'Show in English',
     language_note: 'ページを英語に切り替えます',
-    intro: 'codelist はコードリスト（code.txt）のヘッダー部分とコード行を残し、Windows の改行で code_new.txt に書き出します。コマンドライン版と同じ動きです。',
+    intro: 'codelist はコードリスト（code.txt）のヘッダーブロックとコード行を残し、Windows の改行で code_new.txt に書き出します。コマンドライン版と同じ動きです。',
     private: '処理はすべてこのパソコンの中で行われます。ファイルはどこにもアップロード・送信されず、ネットワークがなくても動きます。',
     file_heading: 'ファイルで使う',
     drop_here: 'code.txt を選ぶか、このページのどこかにドロップしてください：',
