@@ -128,8 +128,8 @@ extern "C" int __wrap_close(int fd) {
 }
 
 extern "C" int __wrap_flock(int fd, int operation) {
-  if ((armed_fault != fault::locks && armed_fault != fault::another_run) || !is_file(fd) ||
-      ++locks_seen < first_lock_to_fail) {
+  if ((armed_fault != fault::locks && armed_fault != fault::another_run) ||
+      !is_file(fd) || ++locks_seen < first_lock_to_fail) {
     return __real_flock(fd, operation);
   }
   if (armed_fault == fault::locks) {

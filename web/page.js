@@ -322,7 +322,12 @@ function set_up() {
     page.language = page.language === 'en' ? 'ja' : 'en';
     show_language();
   });
-  element('file').addEventListener('change', (event) => run_file(event.target.files[0]));
+  element('file').addEventListener('change', (event) => {
+    const file = event.target.files[0];
+    // Cleared, so that choosing the same file again, edited, runs it again.
+    event.target.value = '';
+    run_file(file);
+  });
   if (window.showDirectoryPicker) {
     element('folder').addEventListener('click', run_folder);
   } else {

@@ -91,16 +91,15 @@ file open_for_writing(const char* name, bool& created) {
   created = false;
   // Created only where it was missing, so that the run knows the file is
   // its own to take back. Another run may create or remove it in between;
-  // the name is then tried again.
+  // the name is then tried again. _O_EXCL never creates through a link, so
+  // the third time a link that leads nowhere gets its file without it: the
+  // file was missing a moment ago, and is this run's as well.
   for (int tries = 0;; ++tries) {
     const file f = _open(name, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
     if (f >= 0 || errno != ENOENT) return f;
-    if (tries == 2) {
-      return _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
-                   _S_IREAD | _S_IWRITE);
-    }
+    const int exclusive = tries < 2 ? _O_EXCL : 0;
     const file made =
-        _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+        _open(name, _O_WRONLY | _O_CREAT | exclusive | _O_BINARY | _O_NOINHERIT,
               _S_IREAD | _S_IWRITE);
     if (made >= 0) {
       created = true;
@@ -111,16 +110,16 @@ file open_for_writing(const char* name, bool& created) {
 }
 
 // Windows removes no file that is open, so it is removed by name once
-// closed. A run that has opened it meanwhile shares no deletion with it, and
-// keeps it; a name that leads to another file by then is left alone.
+// closed, through any links: a link stays, and leads nowhere again. A run
+// that has opened it meanwhile shares no deletion with it, and keeps it; a
+// name that leads to another file by then is left alone.
 void close_and_remove(file f, const char* name) {
   FILE_ID_INFO id;
   const bool known = file_id(os_handle(f), id);
   close_file(f);
   if (!known) return;
-  const HANDLE named =
-      CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE named = CreateFileA(name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
   if (named == INVALID_HANDLE_VALUE) return;
   FILE_ID_INFO named_id;
   LARGE_INTEGER size;

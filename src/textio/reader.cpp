@@ -50,7 +50,8 @@ std::optional<input_stream> open_input(const char* name, std::size_t read_ahead)
   if (f == platform::no_file) return std::nullopt;
   // Another run may not empty it while it is read, nor may it be read while
   // another run writes it.
-  if (platform::lock_file(f, platform::lock_kind::shared) != platform::lock_result::locked) {
+  if (platform::lock_file(f, platform::lock_kind::shared) !=
+      platform::lock_result::locked) {
     platform::close_file(f);
     return std::nullopt;
   }

@@ -55,7 +55,8 @@ std::optional<output_stream> open_output(const char* name, const text_stream& so
   bool created = false;
   const platform::file f = platform::open_for_writing(name, created);
   if (f == platform::no_file) return std::nullopt;
-  const platform::lock_result lock = platform::lock_file(f, platform::lock_kind::exclusive);
+  const platform::lock_result lock =
+      platform::lock_file(f, platform::lock_kind::exclusive);
   if (lock != platform::lock_result::locked ||
       !platform::are_different_files(f, source.file()) || !platform::has_name(f) ||
       !platform::make_empty(f)) {

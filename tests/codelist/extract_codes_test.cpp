@@ -146,7 +146,15 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
   const std::string done =
       result + with_cr_lf(separator_rule.bytes) + with_cr_lf(completion_message.bytes);
   const std::string missing = "(missing)";
-  enum class setup { old_file, empty_file, no_file, link_to_nothing, output_locked, input_locked, device };
+  enum class setup {
+    old_file,
+    empty_file,
+    no_file,
+    link_to_nothing,
+    output_locked,
+    input_locked,
+    device
+  };
   struct row {
     const char* name;
     setup what;
@@ -174,7 +182,8 @@ TEST_F(extract_codes_test, the_old_result_stays_until_the_run_has_what_it_needs)
        [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
        refused},
       {"no locks for an empty code_new.txt", setup::empty_file,
-       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, "", refused},
+       [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, "",
+       refused},
       {"no locks for a code_new.txt that links to nothing", setup::link_to_nothing,
        [] { fault_injection::fail_locks_from(2); }, run_outcome::open_failed, missing,
        refused},
