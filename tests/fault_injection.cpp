@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -41,6 +42,7 @@ int first_stat_to_fail = 0;
 int stats_seen = 0;
 int first_lock_to_fail = 0;
 int locks_seen = 0;
+const char* written_meanwhile = "";
 std::size_t smallest_failing_allocation = 0;
 int console_writes_seen = 0;
 
@@ -68,10 +70,11 @@ void fail_stats_from(int number) {
   stats_seen = 0;
 }
 
-void fail_locks_from(int number) {
+void fail_locks_from(int number, const char* meanwhile) {
   armed_fault = fault::locks;
   first_lock_to_fail = number;
   locks_seen = 0;
+  written_meanwhile = meanwhile;
 }
 
 void another_run_at_lock(int number) {
@@ -133,6 +136,12 @@ extern "C" int __wrap_flock(int fd, int operation) {
     return __real_flock(fd, operation);
   }
   if (armed_fault == fault::locks) {
+    const std::size_t size = std::strlen(written_meanwhile);
+    if (size > 0 &&
+        pwrite(fd, written_meanwhile, size, 0) != static_cast<ssize_t>(size)) {
+      std::abort();
+    }
+    written_meanwhile = "";
     errno = ENOLCK;
     return -1;
   }

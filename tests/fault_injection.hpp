@@ -26,8 +26,9 @@ void fail_close();
 void fail_stats_from(int number);
 
 // The flock with this number (1 for the first) and every later one fail with
-// ENOLCK, as on a file system that gives no locks.
-void fail_locks_from(int number);
+// ENOLCK, as on a file system that gives no locks. Another program writes
+// `meanwhile` to the file just before the first of them.
+void fail_locks_from(int number, const char* meanwhile = "");
 
 // The flock with this number meets another run that has opened the same file
 // anew, locked it and emptied it; that run lets it go once the flock has

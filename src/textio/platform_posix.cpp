@@ -6,8 +6,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 #include <string_view>
 
 #include "textio/platform.hpp"
+#include "textio/same_file.hpp"
 
 namespace textio::platform {
 namespace {
@@ -31,62 +34,47 @@ bool is_folder(file f) {
   return fstat(f, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// File systems that show files kept elsewhere: an overlay and FUSE (a
-// pass-through such as bindfs among them). The numbers are the kernel's. A
-// file system that cannot be asked counts as one.
-bool is_view(const struct statfs& fs) {
-  return fs.f_type == 0x794c7630 || fs.f_type == 0x65735546;
+bool is_link(const char* name) {
+  struct stat st;
+  return lstat(name, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool is_view(file f) {
-  struct statfs fs;
-  return fstatfs(f, &fs) != 0 || is_view(fs);
+// The kernel's numbers for the file systems that show files kept elsewhere:
+// an overlay, and FUSE (bindfs, unionfs-fuse, sshfs among them).
+view view_of(const struct statfs& fs) {
+  if (fs.f_type == 0x794c7630) return view::overlay;
+  if (fs.f_type == 0x65735546) return view::fuse;
+  return view::none;
 }
 
-bool is_view(const char* name) {
+view view_of(file f) {
   struct statfs fs;
-  return statfs(name, &fs) != 0 || is_view(fs);
+  return fstatfs(f, &fs) != 0 ? view::fuse : view_of(fs);
+}
+
+view view_of(const char* name) {
+  struct statfs fs;
+  return statfs(name, &fs) != 0 ? view::fuse : view_of(fs);
 }
 
 // A view may answer with the size and time it took of a file earlier: FUSE
 // keeps them for a while. Asked with AT_STATX_FORCE_SYNC, it asks again, and
-// the stat that follows sees the file as it is now.
-void refresh(int folder, const char* name, int flags) {
-#ifdef STATX_BASIC_STATS
+// the stat that follows sees the file as it is now. False where it could not
+// be asked: a kernel before statx, or a C library that would answer in the
+// kernel's place without asking anew.
+bool refresh(int folder, const char* name, int flags) {
+#ifdef SYS_statx
   struct statx ignored;
-  statx(folder, name, flags | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &ignored);
+  return syscall(SYS_statx, folder, name, flags | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS,
+                 &ignored) == 0;
 #else
   (void)folder, (void)name, (void)flags;
+  return false;
 #endif
 }
 
 bool is_same_time(const struct timespec& a, const struct timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// Whether two files are known to be two, from what each shows. `on_view`
-// says whether either lies on a view, or that cannot be told.
-// - Files of two kinds (a pipe, a terminal, a plain file) are two, whatever
-//   numbers they show.
-// - Off views, on one device, the inode number tells. Across two (two NFS
-//   mounts of one file system), one file keeps its inode number, its size
-//   and its time, the time to the second only, since some keep it coarser.
-// - On a view, neither the inode number nor the device tells: an overlay may
-//   number a file anew or show the numbers of two file systems side by side,
-//   and FUSE may number each name on its own. One file shows one size and
-//   one time to the nanosecond, asked afresh. Only two names on one device
-//   that have one link each still go by the inode number, so that two files
-//   in one folder are never taken for one.
-// Two files taken for one cost a refusal; one file taken for two, the data.
-bool are_different(const struct stat& x, const struct stat& y, bool on_view) {
-  if ((x.st_mode & S_IFMT) != (y.st_mode & S_IFMT)) return true;
-  const bool one_device = x.st_dev == y.st_dev;
-  if (one_device && (!on_view || (x.st_nlink == 1 && y.st_nlink == 1))) {
-    return x.st_ino != y.st_ino;
-  }
-  if (on_view) return x.st_size != y.st_size || !is_same_time(x.st_mtim, y.st_mtim);
-  return x.st_ino != y.st_ino || x.st_size != y.st_size ||
-         x.st_mtim.tv_sec != y.st_mtim.tv_sec;
 }
 
 // Whether the character set that a locale's name gives is UTF-8, as in
@@ -119,6 +107,35 @@ bool locale_is_utf8() {
 
 }  // namespace
 
+// - Files of two kinds (a pipe, a terminal, a plain file) are two, whatever
+//   numbers they show.
+// - Off views, on one device, the inode number tells. Across two (two NFS
+//   mounts of one file system), one file keeps its inode number, its size
+//   and its time, the time to the second only, since some keep it coarser.
+// - On a view, neither the inode number nor the device tells for sure: an
+//   overlay may number a file anew or show two file systems' numbers side by
+//   side, and FUSE may number each name on its own. One inode number on one
+//   device is one file; otherwise one file shows one size and one time to
+//   the nanosecond, asked afresh. A view that could not be asked afresh
+//   tells nothing by them: two names count as one.
+// - Only an overlay shows true link counts: there two names on one device
+//   that have one link each and two inode numbers are two files, so that two
+//   files in one folder are not taken for one.
+// Two files taken for one cost a refusal; one file taken for two, the data.
+bool are_different(const struct stat& x, const struct stat& y, view on, bool fresh) {
+  if ((x.st_mode & S_IFMT) != (y.st_mode & S_IFMT)) return true;
+  const bool one_device = x.st_dev == y.st_dev;
+  if (on == view::none) {
+    if (one_device) return x.st_ino != y.st_ino;
+    return x.st_ino != y.st_ino || x.st_size != y.st_size ||
+           x.st_mtim.tv_sec != y.st_mtim.tv_sec;
+  }
+  if (one_device && x.st_ino == y.st_ino) return false;
+  if (one_device && on == view::overlay && x.st_nlink == 1 && y.st_nlink == 1)
+    return true;
+  return fresh && (x.st_size != y.st_size || !is_same_time(x.st_mtim, y.st_mtim));
+}
+
 file open_for_reading(const char* name) {
   const file f = away_from_standard_descriptors(open(name, O_RDONLY | O_CLOEXEC));
   if (f >= 0 && is_folder(f)) {
@@ -132,13 +149,14 @@ file open_for_writing(const char* name, bool& created) {
   created = false;
   // Created only where it was missing, so that the run knows the file is
   // its own to take back. Another run may create or remove it in between;
-  // the name is then tried again. O_EXCL never creates through a link, so
-  // the third time a link that leads nowhere gets its file without it: the
-  // file was missing a moment ago, and is this run's as well.
-  for (int tries = 0;; ++tries) {
+  // the name is then tried again, and a name that keeps changing is given
+  // up. O_EXCL never creates through a link: a link that leads nowhere gets
+  // its file without it, and that file, missing a moment ago, is this run's
+  // as well.
+  for (int tries = 0; tries < 3; ++tries) {
     const int f = open(name, O_WRONLY | O_CLOEXEC);
     if (f >= 0 || errno != ENOENT) return away_from_standard_descriptors(f);
-    const int exclusive = tries < 2 ? O_EXCL : 0;
+    const int exclusive = is_link(name) ? 0 : O_EXCL;
     const int made = open(name, O_WRONLY | O_CREAT | exclusive | O_CLOEXEC, 0666);
     if (made >= 0) {
       created = true;
@@ -146,6 +164,7 @@ file open_for_writing(const char* name, bool& created) {
     }
     if (errno != EEXIST) return no_file;
   }
+  return no_file;
 }
 
 // What the name leads to, through any links, is removed: a link stays, and
@@ -212,31 +231,27 @@ bool write_all(file f, const char* bytes, std::size_t count) {
 bool close_file(file f) { return close(f) == 0 || errno == EINTR; }
 
 bool are_different_files(file a, file b) {
-  const bool on_view = is_view(a) || is_view(b);
-  if (on_view) {
-    refresh(a, "", AT_EMPTY_PATH);
-    refresh(b, "", AT_EMPTY_PATH);
-  }
+  const view on = std::max(view_of(a), view_of(b));
+  const bool fresh =
+      on != view::none && refresh(a, "", AT_EMPTY_PATH) && refresh(b, "", AT_EMPTY_PATH);
   struct stat x;
   struct stat y;
   if (fstat(a, &x) != 0 || fstat(b, &y) != 0) return false;
-  return are_different(x, y, on_view);
+  return are_different(x, y, on, fresh);
 }
 
 // A name that cannot be looked up (a loop of links, a folder that may not
 // be entered) cannot be opened either: the run refuses, and its console must
 // be there to say so.
 bool are_different_files(file a, const char* name) {
-  const bool on_view = is_view(a) || is_view(name);
-  if (on_view) {
-    refresh(a, "", AT_EMPTY_PATH);
-    refresh(AT_FDCWD, name, 0);
-  }
+  const view on = std::max(view_of(a), view_of(name));
+  const bool fresh =
+      on != view::none && refresh(a, "", AT_EMPTY_PATH) && refresh(AT_FDCWD, name, 0);
   struct stat x;
   struct stat y;
   if (stat(name, &y) != 0) return true;
   if (fstat(a, &x) != 0) return false;
-  return are_different(x, y, on_view);
+  return are_different(x, y, on, fresh);
 }
 
 console_kind console_kind_of(file f) {

@@ -91,22 +91,31 @@ file open_for_writing(const char* name, bool& created) {
   created = false;
   // Created only where it was missing, so that the run knows the file is
   // its own to take back. Another run may create or remove it in between;
-  // the name is then tried again. _O_EXCL never creates through a link, so
-  // the third time a link that leads nowhere gets its file without it: the
-  // file was missing a moment ago, and is this run's as well.
-  for (int tries = 0;; ++tries) {
+  // the name is then tried again, and a name that keeps changing is given
+  // up. _O_EXCL never creates through a link: a name that is there but
+  // leads nowhere (a link, or what wine shows of a POSIX one) gets its file
+  // without it, and that file, missing a moment ago, is this run's as well.
+  for (int tries = 0; tries < 3; ++tries) {
     const file f = _open(name, _O_WRONLY | _O_BINARY | _O_NOINHERIT);
     if (f >= 0 || errno != ENOENT) return f;
-    const int exclusive = tries < 2 ? _O_EXCL : 0;
     const file made =
-        _open(name, _O_WRONLY | _O_CREAT | exclusive | _O_BINARY | _O_NOINHERIT,
+        _open(name, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
               _S_IREAD | _S_IWRITE);
     if (made >= 0) {
       created = true;
       return made;
     }
     if (errno != EEXIST) return no_file;
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      const file through = _open(name, _O_WRONLY | _O_CREAT | _O_BINARY | _O_NOINHERIT,
+                                 _S_IREAD | _S_IWRITE);
+      created = through >= 0;
+      return through;
+    }
   }
+  return no_file;
 }
 
 // Windows removes no file that is open, so it is removed by name once
