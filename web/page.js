@@ -23,14 +23,13 @@ const texts = {
     console_heading: 'What codelist printed',
     idle: 'No list yet.',
     running: 'codelist is running on {name}…',
-    reading: 'codelist is running on {name}: {read} of {size} read.',
     done: 'Done: code_new.txt holds {size}.',
     done_folder: 'Done: code_new.txt ({size}) was written in the folder {folder}.',
     no_header: 'No header line was found in code.txt, so code_new.txt is empty.',
     no_header_folder: 'No header line was found in code.txt, so an empty code_new.txt was written in the folder {folder}.',
     failed: 'codelist failed with exit status {status}; its message is below. No code_new.txt was made.',
     failed_folder: 'codelist failed with exit status {status}; its message is below. Nothing in the folder {folder} was changed.',
-    write_failed: 'code_new.txt could not be written in the folder {folder} ({reason}). The folder keeps what it had.',
+    write_failed: 'code_new.txt could not be written in the folder {folder} ({reason}). The folder keeps what it had; the result can be downloaded instead.',
     folder_failed: 'The folder could not be read ({reason}). Nothing in it was changed.',
     crashed: 'The page could not run codelist ({reason}).',
     omitted: '… {count} bytes not shown …',
@@ -54,14 +53,13 @@ const texts = {
     console_heading: 'codelist の表示',
     idle: 'まだリストがありません。',
     running: '{name} を処理しています…',
-    reading: '{name} を処理しています：{size} のうち {read} を読み込みました。',
     done: '完了しました。code_new.txt は {size}です。',
     done_folder: '完了しました。フォルダー {folder} に code_new.txt（{size}）を書き出しました。',
     no_header: 'code.txt にヘッダー行が見つからなかったため、code_new.txt は空です。',
     no_header_folder: 'code.txt にヘッダー行が見つからなかったため、フォルダー {folder} に空の code_new.txt を書き出しました。',
     failed: 'codelist は終了ステータス {status} で失敗しました。メッセージは下のとおりです。code_new.txt は作られていません。',
     failed_folder: 'codelist は終了ステータス {status} で失敗しました。メッセージは下のとおりです。フォルダー {folder} の中は何も変わっていません。',
-    write_failed: 'フォルダー {folder} に code_new.txt を書き出せませんでした（{reason}）。フォルダーの中身は元のままです。',
+    write_failed: 'フォルダー {folder} に code_new.txt を書き出せませんでした（{reason}）。フォルダーの中身は元のままです。結果はダウンロードで受け取れます。',
     folder_failed: 'フォルダーを読めませんでした（{reason}）。フォルダーの中は何も変わっていません。',
     crashed: 'codelist を実行できませんでした（{reason}）。',
     omitted: '…… {count} バイト省略 ……',
@@ -78,6 +76,7 @@ const page = {
   console: null,
   download_url: null,
   busy: false,
+  focused: null,
 };
 
 const element = (id) => document.getElementById(id);
@@ -166,11 +165,15 @@ function show_progress(read, size) {
   progress.value = Math.min(read, size);
 }
 
+// The controls rest while a run goes on; the one that started it has the
+// keyboard again afterwards.
 function set_busy(busy) {
   page.busy = busy;
   document.body.dataset.state = busy ? 'running' : 'ready';
+  if (busy) page.focused = document.activeElement;
   for (const id of ['file', 'folder']) element(id).disabled = busy;
   for (const id of ['progress', 'progress-label']) element(id).classList.toggle('hidden', !busy);
+  if (!busy && page.focused && document.activeElement === document.body) page.focused.focus();
 }
 
 // One run in a worker of its own, made from the function that
@@ -187,9 +190,10 @@ function run_in_worker(job, name, size) {
     };
     worker.onmessage = (event) => {
       const message = event.data;
+      // Only the bar moves: a status read out at every step would drown a
+      // screen reader.
       if (message.kind === 'progress') {
         show_progress(message.read, size);
-        show_status('reading', { name, read: message.read, size });
       } else if (message.kind === 'done') {
         finish();
         resolve(message.result);
@@ -250,21 +254,42 @@ async function entry_of(folder, name) {
   }
 }
 
-// code_new.txt beside code.txt, replaced whole when the writable closes; on
-// any failure the old file stays, and a file made for nothing goes again.
-// The folder is looked at anew: it may have changed while the program ran.
-async function write_beside(folder, blob) {
-  const existing = await entry_of(folder, 'code_new.txt');
-  if (existing && existing.kind === 'folder') throw new Error('code_new.txt is a folder');
-  const handle = existing ? existing.handle : await folder.getFileHandle('code_new.txt', { create: true });
-  let writable = null;
+// A file's new bytes, which take its place only when the writable closes.
+async function write_whole(handle, blob) {
+  const writable = await handle.createWritable({ keepExistingData: false });
   try {
-    writable = await handle.createWritable({ keepExistingData: false });
     await writable.write(blob);
     await writable.close();
   } catch (error) {
-    if (writable) await writable.abort().catch(() => {});
-    if (!existing) await folder.removeEntry('code_new.txt').catch(() => {});
+    await writable.abort().catch(() => {});
+    throw error;
+  }
+}
+
+// code_new.txt beside code.txt, never empty or in part behind a failure. An
+// old one is replaced whole; a new one is written under a name of its own
+// and renamed once whole, so that a page closed part-way leaves at most
+// that other name. The folder is looked at anew: it may have changed while
+// the program ran.
+async function write_beside(folder, blob) {
+  const existing = await entry_of(folder, 'code_new.txt');
+  if (existing && existing.kind === 'folder') throw new Error('code_new.txt is a folder');
+  if (existing) return write_whole(existing.handle, blob);
+  const part_name = 'code_new.txt.' + Date.now().toString(36) + '.part';
+  const part = await folder.getFileHandle(part_name, { create: true });
+  try {
+    await write_whole(part, blob);
+    await part.move('code_new.txt');
+  } catch (error) {
+    // An aborted writable may keep its file a moment longer.
+    for (let tries = 0; tries < 5; tries++) {
+      try {
+        await folder.removeEntry(part_name);
+        break;
+      } catch {
+        await new Promise((resolve) => setTimeout(resolve, 100));
+      }
+    }
     throw error;
   }
 }
@@ -304,13 +329,13 @@ async function run_folder() {
     show_status('failed_folder', { status: result.status, folder: name });
     return;
   }
+  offer_download(result.file.blob);
   try {
     await write_beside(folder, result.file.blob);
   } catch (error) {
     show_status('write_failed', { folder: name, reason: error.message });
     return;
   }
-  offer_download(result.file.blob);
   show_status(result.console.total === 0 ? 'no_header_folder' : 'done_folder', {
     folder: name,
     size: result.file.size,

@@ -158,6 +158,16 @@ class Browser:
             })().then(() => done(), (e) => done(String(e)));
             """, {name: base64.b64encode(data).decode() for name, data in files.items()})
 
+    def private_names(self):
+        return sorted(self.driver.execute_async_script("""
+            const done = arguments[0];
+            (async () => {
+              const names = [];
+              for await (const name of (await navigator.storage.getDirectory()).keys()) names.push(name);
+              return names;
+            })().then(done, () => done(null));
+            """) or [])
+
     def private_file(self, name):
         found = self.driver.execute_async_script("""
             const [name, done] = arguments;
@@ -220,6 +230,10 @@ def run_cases(browser, native, example, only, shots):
         got = browser.private_file('code_new.txt') if how == 'folder' else browser.download()
         expected = native_folder(native, files)
         check(failures, name + ': code_new.txt', got == expected, repr(got)[:200] + ' != ' + repr(expected)[:200])
+        if how == 'folder':
+            names = sorted(set(files) | ({'code_new.txt'} if expected is not None else set()))
+            check(failures, name + ': nothing else', browser.private_names() == names,
+                  repr(browser.private_names()))
 
     # A write into the folder that fails leaves it as it was: an old
     # code_new.txt whole, and none where there was none.
@@ -236,6 +250,8 @@ def run_cases(browser, native, example, only, shots):
         check(failures, name + ': status', 'could not be written' in status, repr(status))
         got = browser.private_file('code_new.txt')
         check(failures, name + ': code_new.txt', got == files.get('code_new.txt'), repr(got)[:200])
+        check(failures, name + ': nothing else', browser.private_names() == sorted(files),
+              repr(browser.private_names()))
 
     # A list large enough to be read in many pieces and written as several
     # Blobs: progress shows while it runs, and the download is still exact.
@@ -279,6 +295,14 @@ def run_cases(browser, native, example, only, shots):
               .filter((e) => !(e.labels && e.labels.length) && !e.textContent.trim() &&
                              !e.getAttribute('aria-labelledby')).map((e) => e.id)""")
         check(failures, 'every control is labelled', unlabelled == [], repr(unlabelled))
+        # A run started from the keyboard gives the keyboard back to its
+        # control once it is done.
+        browser.open('http')
+        browser.private_folder({'code.txt': example})
+        browser.js("document.getElementById('folder').focus(); document.body.dataset.state = ''")
+        browser.press(Keys.ENTER)
+        browser.finish()
+        check(failures, 'keyboard: the focus is back after a run', focused() == 'folder', focused())
 
     # The browser's first language that the page has, whatever follows it.
     if not only or only == 'language':
@@ -333,6 +357,19 @@ def run_cases(browser, native, example, only, shots):
         elsewhere = [url for url in requests if not url.startswith(allowed)]
         check(failures, 'no request leaves for another origin (%d requests)' % len(requests),
               requests and not elsewhere, repr(elsewhere[:5]))
+        # The policy is enforced, not only written: a fetch of the same
+        # server under another name is another origin, and is stopped.
+        elsewhere = browser.http.replace('127.0.0.1', 'localhost') + 'index.html'
+        for origin in ('file', 'http'):
+            browser.open(origin)
+            outcome = browser.driver.execute_async_script("""
+                const [url, done] = arguments;
+                let stopped = false;
+                document.addEventListener('securitypolicyviolation', () => { stopped = true; });
+                fetch(url).then(() => done('fetched'),
+                                () => setTimeout(() => done(stopped ? 'stopped' : 'failed'), 100));
+                """, elsewhere)
+            check(failures, 'the policy stops a fetch from ' + origin, outcome == 'stopped', outcome)
     return failures
 
 
