@@ -181,9 +181,15 @@ class Browser:
         return None if found is None else base64.b64decode(found)
 
 
+checks_passed = 0
+
+
 def check(failures, name, condition, detail=''):
+    global checks_passed
     print(('ok: ' if condition else 'FAIL: ') + name + ('' if condition else ' ' + detail))
-    if not condition:
+    if condition:
+        checks_passed += 1
+    else:
         failures.append(name)
 
 
@@ -402,7 +408,7 @@ def main():
             failures = run_cases(browser, arguments.native, example, arguments.only, arguments.shots)
         finally:
             browser.close()
-    print('%d failed' % len(failures))
+    print('%d passed, %d failed, 0 skipped' % (checks_passed, len(failures)))
     return 1 if failures else 0
 
 
