@@ -123,15 +123,17 @@ function show_console() {
     return;
   }
   const omitted = printed.total - printed.head.length - printed.tail.length;
-  const lines = decode_lines(printed.head);
+  let lines;
   if (omitted > 0) {
-    lines.push(text('omitted', { count: omitted.toLocaleString(page.language) }));
-    lines.push(...decode_lines(printed.tail));
+    lines = [...decode_lines(printed.head),
+      text('omitted', { count: omitted.toLocaleString(page.language) }),
+      ...decode_lines(printed.tail)];
   } else {
+    // Decoded whole, so that no line is cut where the head ends.
     const whole = new Uint8Array(printed.total);
     whole.set(printed.head, 0);
     whole.set(printed.tail, printed.head.length);
-    lines.splice(0, lines.length, ...decode_lines(whole));
+    lines = decode_lines(whole);
   }
   element('console').textContent = lines.join('\n');
 }
