@@ -3,11 +3,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -26,12 +29,33 @@ int __real_fstat64(int fd, void* st);
 #if __TIMESIZE == 32
 int __real___fstat64_time64(int fd, void* st);
 #endif
+int __real_lstat(const char* name, void* st);
+int __real_lstat64(const char* name, void* st);
+#if __TIMESIZE == 32
+int __real___lstat64_time64(const char* name, void* st);
+#endif
+int __real_statfs(const char* name, void* fs);
+int __real_statfs64(const char* name, void* fs);
+int __real_fstatfs(int fd, void* fs);
+int __real_fstatfs64(int fd, void* fs);
+long __real_syscall(long number, ...);
 }
 
 namespace fault_injection {
 namespace {
 
-enum class fault { none, reads, write, close, stats, locks, another_run, allocations };
+enum class fault {
+  none,
+  reads,
+  write,
+  close,
+  stats,
+  locks,
+  another_run,
+  created_before_lstat,
+  view,
+  allocations
+};
 
 fault armed_fault = fault::none;
 std::size_t reads_left = 0;
@@ -43,6 +67,9 @@ int stats_seen = 0;
 int first_lock_to_fail = 0;
 int locks_seen = 0;
 const char* written_meanwhile = "";
+const char* created_meanwhile = "";
+bool refresh_failing = false;
+int refreshes_seen = 0;
 std::size_t smallest_failing_allocation = 0;
 int console_writes_seen = 0;
 
@@ -81,6 +108,19 @@ void another_run_at_lock(int number) {
   fail_locks_from(number);
   armed_fault = fault::another_run;
 }
+
+void another_run_creates_before_lstat(const char* name) {
+  armed_fault = fault::created_before_lstat;
+  created_meanwhile = name;
+}
+
+void on_a_view(bool refresh_fails) {
+  armed_fault = fault::view;
+  refresh_failing = refresh_fails;
+  refreshes_seen = 0;
+}
+
+int refreshes() { return refreshes_seen; }
 
 void fail_allocations_from(std::size_t bytes) {
   armed_fault = fault::allocations;
@@ -179,6 +219,80 @@ extern "C" int __wrap___fstat64_time64(int fd, void* st) {
   return stat_or_fail(fd, st, __real___fstat64_time64);
 }
 #endif
+
+namespace {
+
+int lstat_after_another_run(const char* name, void* st, int (*real)(const char*, void*)) {
+  if (armed_fault == fault::created_before_lstat &&
+      std::strcmp(name, created_meanwhile) == 0) {
+    armed_fault = fault::none;
+    const int made = open(name, O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (made < 0) std::abort();
+    __real_close(made);
+  }
+  return real(name, st);
+}
+
+// The number that FUSE gives its file systems.
+void show_a_view(int result, void* fs) {
+  if (result == 0) static_cast<struct statfs*>(fs)->f_type = 0x65735546;
+}
+
+}  // namespace
+
+extern "C" int __wrap_lstat(const char* name, void* st) {
+  return lstat_after_another_run(name, st, __real_lstat);
+}
+extern "C" int __wrap_lstat64(const char* name, void* st) {
+  return lstat_after_another_run(name, st, __real_lstat64);
+}
+#if __TIMESIZE == 32
+extern "C" int __wrap___lstat64_time64(const char* name, void* st) {
+  return lstat_after_another_run(name, st, __real___lstat64_time64);
+}
+#endif
+
+extern "C" int __wrap_statfs(const char* name, void* fs) {
+  const int result = __real_statfs(name, fs);
+  if (armed_fault == fault::view) show_a_view(result, fs);
+  return result;
+}
+extern "C" int __wrap_statfs64(const char* name, void* fs) {
+  const int result = __real_statfs64(name, fs);
+  if (armed_fault == fault::view) show_a_view(result, fs);
+  return result;
+}
+extern "C" int __wrap_fstatfs(int fd, void* fs) {
+  const int result = __real_fstatfs(fd, fs);
+  if (armed_fault == fault::view && is_file(fd)) show_a_view(result, fs);
+  return result;
+}
+extern "C" int __wrap_fstatfs64(int fd, void* fs) {
+  const int result = __real_fstatfs64(fd, fs);
+  if (armed_fault == fault::view && is_file(fd)) show_a_view(result, fs);
+  return result;
+}
+
+// The tool calls syscall() for statx alone; its arguments are passed on as
+// they came, as words.
+extern "C" long __wrap_syscall(long number, ...) {
+  va_list arguments;
+  va_start(arguments, number);
+  long word[6];
+  for (long& w : word) w = va_arg(arguments, long);
+  va_end(arguments);
+#ifdef SYS_statx
+  if (armed_fault == fault::view && number == SYS_statx &&
+      (word[2] & AT_STATX_FORCE_SYNC) != 0) {
+    ++refreshes_seen;
+    if (refresh_failing) {
+      errno = ENOSYS;
+      return -1;
+    }
+  }
+#endif
+  return __real_syscall(number, word[0], word[1], word[2], word[3], word[4], word[5]);
+}
 
 // Every operator new of the tests and of the tool comes here. Each form is
 // given, so that none comes from a sanitizer's runtime instead.

@@ -1,8 +1,9 @@
 // Failures of the operating system's own calls, made to order: the unit tests
-// are linked with the linker's --wrap for read, write, close, fstat and
-// flock, so these calls from the tool's code come here before they reach the
-// C library, and this file replaces the global operator new. Only files are
-// touched (descriptors above 2), and only while a fault is armed.
+// are linked with the linker's --wrap for read, write, close, fstat, flock,
+// lstat, statfs, fstatfs and syscall, so these calls from the tool's code
+// come here before they reach the C library, and this file replaces the
+// global operator new. Only files are touched (descriptors above 2), and
+// only while a fault is armed.
 #pragma once
 
 #include <cstddef>
@@ -34,6 +35,16 @@ void fail_locks_from(int number, const char* meanwhile = "");
 // anew, locked it and emptied it; that run lets it go once the flock has
 // failed, as a run that found no header line would.
 void another_run_at_lock(int number);
+
+// Another run creates `name` as a plain file just before the next lstat,
+// in the moment between finding the name missing and creating it.
+void another_run_creates_before_lstat(const char* name);
+
+// Every file and name lies on a FUSE view. The forced refreshes of its
+// attributes (statx with AT_STATX_FORCE_SYNC) are counted, and fail as on
+// a kernel without statx where `refresh_fails`.
+void on_a_view(bool refresh_fails);
+int refreshes();
 
 // Every allocation of `bytes` or more fails.
 void fail_allocations_from(std::size_t bytes);

@@ -1,5 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "fault_injection.hpp"
+#include "scratch_folder.hpp"
+#include "textio/platform.hpp"
 #include "textio/same_file.hpp"
 
 namespace textio::platform {
@@ -118,6 +127,84 @@ TEST(same_file, two_names_are_one_file_only_where_nothing_tells_them_apart) {
   const facts link{S_IFREG, 1, 10, 2, 33, 1000, 5};
   EXPECT_FALSE(are_different(stat_of(link), stat_of({S_IFREG, 1, 11, 2, 33, 1000, 5}),
                              view::overlay, true));
+}
+
+class platform_test : public scratch_folder_test {};
+
+// A run that created code_new.txt and is then refused takes it back, but
+// only the very file it created, and only while nothing is in it.
+TEST_F(platform_test, a_refused_run_removes_only_the_empty_file_it_created) {
+  struct row {
+    const char* name;
+    void (*meanwhile)(const std::string& name);
+    const char* left;  // what the name then holds; nullptr for nothing
+  };
+  const row rows[] = {
+      {"nothing happened meanwhile", [](const std::string&) {}, nullptr},
+      {"another program wrote into it",
+       [](const std::string& name) {
+         const int other = open(name.c_str(), O_WRONLY);
+         ASSERT_EQ(write(other, "x", 1), 1);
+         close(other);
+       },
+       "x"},
+      {"another empty file took its name",
+       [](const std::string& name) {
+         std::ofstream(name + ".other").close();
+         std::filesystem::rename(name + ".other", name);
+       },
+       ""},
+  };
+  const std::string name = path("code_new.txt");
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.name);
+    std::filesystem::remove(name);
+    bool created = false;
+    const file f = open_for_writing(name.c_str(), created);
+    ASSERT_NE(f, no_file);
+    ASSERT_TRUE(created);
+    r.meanwhile(name);
+    close_and_remove(f, name.c_str());
+    EXPECT_EQ(std::filesystem::exists(name), r.left != nullptr);
+    if (r.left != nullptr) {
+      EXPECT_EQ(file_bytes("code_new.txt"), r.left);
+    }
+  }
+}
+
+// A plain name is created exclusively: a file that another run made in the
+// moment since the name was found missing is that run's, never this one's
+// to take back.
+TEST_F(platform_test, a_file_another_run_made_meanwhile_is_not_this_runs) {
+  const std::string name = path("code_new.txt");
+  fault_injection::armed armed;
+  fault_injection::another_run_creates_before_lstat(name.c_str());
+  bool created = true;
+  const file f = open_for_writing(name.c_str(), created);
+  ASSERT_NE(f, no_file);
+  EXPECT_FALSE(created);
+  close_file(f);
+}
+
+// On a view, size and time tell two files apart only once the view has
+// been asked afresh; where it cannot be, two names there count as one.
+TEST_F(platform_test, a_view_is_asked_afresh_before_size_and_time_count) {
+  const std::string code_txt = put_file("code.txt", "0123ABCD 89ABCDEF\n");
+  const std::string other = put_file("other.txt", "");
+  const int a = open(code_txt.c_str(), O_RDONLY);
+  const int b = open(other.c_str(), O_RDONLY);
+  for (const bool refresh_fails : {false, true}) {
+    SCOPED_TRACE(refresh_fails ? "the view cannot be asked afresh" : "asked afresh");
+    fault_injection::armed armed;
+    fault_injection::on_a_view(refresh_fails);
+    EXPECT_EQ(are_different_files(a, b), !refresh_fails);
+    EXPECT_EQ(are_different_files(a, other.c_str()), !refresh_fails);
+    if (!refresh_fails) {
+      EXPECT_EQ(fault_injection::refreshes(), 4);
+    }
+  }
+  close(a);
+  close(b);
 }
 
 }  // namespace
