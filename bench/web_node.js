@@ -8,11 +8,12 @@
 const fs = require('fs');
 const path = require('path');
 const [module_path, run_path, list] = process.argv.slice(2).map((p) => path.resolve(p));
-const { run_codelist } = require(run_path);
+const { run_codelist, bytes_source } = require(run_path);
 const create_codelist = require(module_path);
-const bytes = fs.readFileSync(list);
+const wasm_binary = fs.readFileSync(module_path.replace(/\.js$/, '.wasm'));
+const bytes = new Uint8Array(fs.readFileSync(list));
 const before = process.cpuUsage();
-run_codelist(create_codelist, { code_txt: bytes }).then((result) => {
+run_codelist(create_codelist, { wasm_binary, code_txt: bytes_source(bytes) }).then((result) => {
   const used = process.cpuUsage(before);
   if (result.status !== 0) throw new Error(`exit status ${result.status}`);
   console.log(((used.user + used.system) / 1000).toFixed(3));

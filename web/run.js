@@ -12,6 +12,7 @@ const console_tail_size = 64 * 1024;
 // Written bytes are gathered into a Blob every so often, which the browser
 // may keep on disk, rather than as many small arrays.
 const blob_every = 16 * 1024 * 1024;
+const eio = 29;
 
 function console_capture() {
   const head = new Uint8Array(console_head_size);
@@ -89,50 +90,107 @@ function sink_device(module, number, sink) {
   return device;
 }
 
-// Counts what the program reads of the node at `path`. A file that the
-// browser can no longer read (changed or removed since it was chosen) is a
-// read error for the program, which then says so and fails, as it does on a
-// disk that fails.
-function watch_reads(FS, path, on_read) {
-  const node = FS.lookupPath(path, { follow: true }).node;
-  const read = node.stream_ops.read;
+// code.txt as it comes from a source: `size` bytes, which piece(index)
+// resolves to in pieces of `piece_size`, and unchanged(), which resolves to
+// whether the file still holds what the pieces held. A piece that has not
+// arrived when the program reads it makes the read wait: the module is
+// built so that a read may sleep and the program go on where it was. Only
+// the piece being read and the next one are held, so that memory stays the
+// same whatever the file's size.
+//
+// A piece that cannot be had, and a file that changed while it was read,
+// are read errors for the program, which then says so and fails as it does
+// on a disk that fails. The file is asked whether it changed at its end;
+// `reached_end()` says whether the program got that far.
+function input_node(module, source, on_read) {
+  const { FS, asyncify } = module;
+  FS.writeFile('/work/code.txt', new Uint8Array(0));
+  const node = FS.lookupPath('/work/code.txt').node;
+  node.usedBytes = source.size;
+  const arrived = new Map();
+  const asked = new Map();
+  let checked = false;
   let total = 0;
+
+  // A piece asked for ahead may fail before the program needs it; the
+  // failure then waits for the read that needs it.
+  const ask = (index) => {
+    if (!asked.has(index) && index * source.piece_size < source.size) {
+      const coming = Promise.resolve(index).then(source.piece).then((bytes) => arrived.set(index, bytes));
+      coming.catch(() => {});
+      asked.set(index, coming);
+    }
+  };
+  // The bytes at `position` copied into the program's buffer, or undefined
+  // where they have not arrived yet.
+  const take = (buffer, offset, length, position) => {
+    if (position >= source.size) return checked ? 0 : undefined;
+    const index = Math.floor(position / source.piece_size);
+    const piece = arrived.get(index);
+    ask(index + 1);
+    if (!piece) return undefined;
+    arrived.delete(index - 1);
+    const at = position - index * source.piece_size;
+    const n = Math.min(length, piece.length - at);
+    buffer.set(piece.subarray(at, at + n), offset);
+    return n;
+  };
+  const until = (position) => {
+    if (position >= source.size) {
+      return source.unchanged().then((same) => {
+        if (!same) throw new Error('code.txt changed while it was read');
+        checked = true;
+      });
+    }
+    const index = Math.floor(position / source.piece_size);
+    ask(index);
+    return asked.get(index);
+  };
+
   node.stream_ops = Object.assign({}, node.stream_ops, {
     read(stream, buffer, offset, length, position) {
       let n;
-      try {
-        n = read.call(this, stream, buffer, offset, length, position);
-      } catch (error) {
-        if (error instanceof FS.ErrnoError) throw error;
-        throw new FS.ErrnoError(29 /* EIO */);
+      if (asyncify.state === asyncify.State.Normal) n = take(buffer, offset, length, position);
+      if (n === undefined) {
+        // Called again once the program is back where it slept, with what
+        // the wait brought.
+        n = asyncify.handleSleep((wake) => {
+          until(position).then(() => wake(take(buffer, offset, length, position)), () => wake(-1));
+        });
+        if (asyncify.state === asyncify.State.Unwinding) return 0;
       }
+      if (n < 0) throw new FS.ErrnoError(eio);
       total += n;
       on_read(total);
       return n;
     },
   });
+  return { reached_end: () => checked };
 }
 
-// job.code_txt: a Uint8Array (kept in memory), a File or Blob (read in pieces
-// through WORKERFS, in a worker only), 'folder', or null for none.
+// job.code_txt: a source (see input_node), 'folder', or null for none.
 // job.code_new_txt: 'folder' for a folder of that name; anything else lets
 // the program write the file, which is then handed back.
 // job.on_read(bytes): called as the program reads code.txt.
-// Resolves to { status, console: { head, tail, total }, file: { blob, size } }.
+// job.wasm_binary: the module's WebAssembly, where it must not be fetched.
+// Resolves to { status, changed, console: { head, tail, total }, file:
+// { blob, size } }; `changed` says that code.txt changed while it was read
+// although the program, which stopped short of its end, did not see it.
 async function run_codelist(create_module, job) {
   const console_sink = console_capture();
   const file_sink = file_capture();
   const module = await create_module({
+    wasmBinary: job.wasm_binary,
     noInitialRun: true,
-    // The status comes back from callMain; nothing may end the process that
-    // hosts the module, which under node is the test's.
+    // The status comes from the program's end; nothing may end the process
+    // that hosts the module, which under node is the test's.
     quit: (status, thrown) => {
       throw thrown;
     },
     print: () => {},
     printErr: () => {},
   });
-  const FS = module.FS;
+  const { FS, asyncify } = module;
   // The console: a device that is not a terminal, so the program prints its
   // bytes as they are, as it does into a pipe.
   FS.mkdev('/dev/codelist_console', sink_device(module, 64, console_sink));
@@ -142,17 +200,12 @@ async function run_codelist(create_module, job) {
 
   FS.mkdir('/work');
   const code = job.code_txt;
+  let input = null;
   if (code === 'folder') {
     FS.mkdir('/work/code.txt');
-  } else if (code instanceof Uint8Array) {
-    // Read where it lies rather than copied: the program never writes it.
-    FS.writeFile('/work/code.txt', code, { canOwn: true });
   } else if (code) {
-    FS.mkdir('/input');
-    FS.mount(FS.filesystems.WORKERFS, { blobs: [{ name: 'code.txt', data: code }] }, '/input');
-    FS.symlink('/input/code.txt', '/work/code.txt');
+    input = input_node(module, code, job.on_read || (() => {}));
   }
-  if (code && code !== 'folder') watch_reads(FS, '/work/code.txt', job.on_read || (() => {}));
   if (job.code_new_txt === 'folder') {
     FS.mkdir('/work/code_new.txt');
   } else {
@@ -160,8 +213,28 @@ async function run_codelist(create_module, job) {
   }
   FS.chdir('/work');
 
-  const status = module.callMain([]);
-  return { status, console: console_sink.finish(), file: file_sink.finish() };
+  // main returns at once where a read sleeps; its status comes when it has
+  // really returned. The program then ends as it ends anywhere: static
+  // objects destroyed and the console flushed.
+  let status = module._main(0, 0);
+  if (asyncify.currData) status = await asyncify.whenDone();
+  try {
+    module.exit_program(status);
+  } catch (error) {
+    if (!(error && error.name === 'ExitStatus')) throw error;
+  }
+  const changed = status === 0 && input !== null && !input.reached_end() && !(await code.unchanged());
+  return { status, changed, console: console_sink.finish(), file: file_sink.finish() };
 }
 
-if (typeof module === 'object' && module.exports) module.exports = { run_codelist };
+// code.txt held in memory, as a source: the tests' and the benchmark's.
+function bytes_source(bytes, piece_size = 8 * 1024 * 1024) {
+  return {
+    size: bytes.length,
+    piece_size,
+    piece: (index) => Promise.resolve(bytes.subarray(index * piece_size, (index + 1) * piece_size)),
+    unchanged: () => Promise.resolve(true),
+  };
+}
+
+if (typeof module === 'object' && module.exports) module.exports = { run_codelist, bytes_source };
