@@ -52,6 +52,7 @@ const texts = {
     reason_NotReadableError: 'the file can no longer be read',
     reason_SecurityError: 'the browser does not allow it here',
     reason_TypeMismatchError: 'code_new.txt there is a folder',
+    reason_RangeError: 'the browser has no memory left for it',
     reason_other: 'the browser said “{detail}”',
     reason_detail: '{reason} (the browser said “{detail}”)',
   },
@@ -101,6 +102,7 @@ const texts = {
     reason_NotReadableError: 'ファイルを読めなくなりました',
     reason_SecurityError: 'この場所ではブラウザーに許可されていません',
     reason_TypeMismatchError: 'code_new.txt という名前のフォルダーがあります',
+    reason_RangeError: 'ブラウザーのメモリーが足りません',
     reason_other: 'ブラウザーのメッセージ：{detail}',
     reason_detail: '{reason}。ブラウザーのメッセージ：{detail}',
   },
@@ -267,30 +269,84 @@ function checksum(bytes) {
   return `${bytes.length} ${a} ${b} ${c} ${d}`;
 }
 
+// Fills buffers of piece_size, one after another, with the file from its
+// start, through the file's stream: of the ways to read a file, the one
+// that is fast in every browser. Resolves to the bytes filled, fewer at the
+// end of the file.
+function stream_filler(file) {
+  const reader = file.stream().getReader();
+  let rest = new Uint8Array(0);
+  return async (buffer) => {
+    let filled = 0;
+    while (filled < buffer.length) {
+      if (rest.length === 0) {
+        const { done, value } = await reader.read();
+        if (done) break;
+        rest = value;
+      }
+      const n = Math.min(rest.length, buffer.length - filled);
+      buffer.set(rest.subarray(0, n), filled);
+      filled += n;
+      rest = rest.subarray(n);
+    }
+    return buffer.subarray(0, filled);
+  };
+}
+
 // The chosen file as the worker reads it. The file is read once before the
 // run, and every piece that the program reads must hold what it held then:
 // a file changed since is a read error for the program, whether or not the
 // browser notices the change itself (not every one does, nor keeps the
-// file's size and time up to date).
+// file's size and time up to date). For the run, the file is read again
+// from its start, a few pieces ahead of what the program has asked for,
+// into buffers that the worker gives back once it is done with them: a new
+// buffer for every piece costs more than reading it.
 function file_reader(file, on_progress) {
   const size = file.size;
   const time = file.lastModified;
   const sums = [];
-  const read = async (index) =>
-    new Uint8Array(await file.slice(index * piece_size, (index + 1) * piece_size).arrayBuffer());
+  const spare = [];
+  const coming = new Map();
+  let fill = null;
+  let read_to = 0;
+  let last = Promise.resolve();
+  const read_ahead = (index) => {
+    fill = fill || stream_filler(file);
+    // A piece read ahead may fail before the program asks for it; the
+    // failure then waits for the read that asks.
+    for (; read_to <= index; read_to++) {
+      last = last.then(() => fill(spare.pop() || new Uint8Array(piece_size)));
+      last.catch(() => {});
+      coming.set(read_to, last);
+    }
+  };
   return {
     job: { size, piece_size },
-    // A piece that cannot be read now fails where the program reads it.
+    // A piece that cannot be read now, or that the file no longer has,
+    // fails where the program reads it.
     async take_stock() {
-      for (let index = 0; index * piece_size < size; index++) {
-        sums[index] = await read(index).then(checksum, () => null);
-        on_progress(Math.min((index + 1) * piece_size, size));
+      const next = stream_filler(file);
+      const buffer = new Uint8Array(piece_size);
+      let read = 0;
+      try {
+        for (let piece; (piece = await next(buffer)).length > 0; read += piece.length) {
+          sums.push(checksum(piece));
+          on_progress(Math.min(read + piece.length, size));
+        }
+      } catch {
+        sums.push(null);
       }
+      if (read !== size) sums.push(null);
     },
     async piece(index) {
-      const bytes = sums[index] ? await read(index) : null;
-      if (!bytes || checksum(bytes) !== sums[index]) throw new Error('code.txt cannot be read as it was chosen');
-      return bytes.buffer;
+      read_ahead(index + 2);
+      const bytes = await coming.get(index);
+      coming.delete(index);
+      if (!sums[index] || checksum(bytes) !== sums[index]) throw new Error('code.txt cannot be read as it was chosen');
+      return bytes;
+    },
+    release(buffer) {
+      spare.push(new Uint8Array(buffer));
     },
     async unchanged() {
       try {
@@ -318,8 +374,11 @@ function run_in_worker(job, reader, size) {
       const message = event.data;
       if (message.kind === 'want') {
         reader.piece(message.index).then(
-          (bytes) => worker.postMessage({ kind: 'piece', index: message.index, bytes }, [bytes]),
+          (bytes) => worker.postMessage({ kind: 'piece', index: message.index, bytes: bytes.buffer, length: bytes.length },
+            [bytes.buffer]),
           (error) => worker.postMessage({ kind: 'piece', index: message.index, failed: String(error) }));
+      } else if (message.kind === 'release') {
+        reader.release(message.bytes);
       } else if (message.kind === 'check') {
         reader.unchanged().then((unchanged) => worker.postMessage({ kind: 'checked', unchanged }));
       } else if (message.kind === 'progress') {

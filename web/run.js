@@ -91,8 +91,9 @@ function sink_device(module, number, sink) {
 }
 
 // code.txt as it comes from a source: `size` bytes, which piece(index)
-// resolves to in pieces of `piece_size`, and unchanged(), which resolves to
-// whether the file still holds what the pieces held. A piece that has not
+// resolves to in pieces of `piece_size`; unchanged(), which resolves to
+// whether the file is still the one that was read; and, where the source
+// reuses its pieces' memory, release(piece) for a piece that is done with. A piece that has not
 // arrived when the program reads it makes the read wait: the module is
 // built so that a read may sleep and the program go on where it was. Only
 // the piece being read and the next one are held, so that memory stays the
@@ -129,7 +130,11 @@ function input_node(module, source, on_read) {
     const piece = arrived.get(index);
     ask(index + 1);
     if (!piece) return undefined;
-    arrived.delete(index - 1);
+    const done_with = arrived.get(index - 1);
+    if (done_with) {
+      arrived.delete(index - 1);
+      if (source.release) source.release(done_with);
+    }
     const at = position - index * source.piece_size;
     const n = Math.min(length, piece.length - at);
     buffer.set(piece.subarray(at, at + n), offset);

@@ -23,6 +23,7 @@ function page_source(size, piece_size) {
     piece_size,
     piece: (index) => ask_page({ kind: 'want', index }, 'piece ' + index),
     unchanged: () => ask_page({ kind: 'check' }, 'check'),
+    release: (bytes) => self.postMessage({ kind: 'release', bytes: bytes.buffer }, [bytes.buffer]),
   };
 }
 
@@ -59,6 +60,6 @@ self.onmessage = (event) => {
   if (message.failed) {
     answer.reject(new Error(message.failed));
   } else {
-    answer.resolve(message.kind === 'piece' ? new Uint8Array(message.bytes) : message.unchanged);
+    answer.resolve(message.kind === 'piece' ? new Uint8Array(message.bytes, 0, message.length) : message.unchanged);
   }
 };

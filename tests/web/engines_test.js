@@ -311,26 +311,40 @@ function cases(example) {
       });
       return { status: 'idle', console: null, download: null, notice: 'several_files' };
     }],
-    // The run's first read is held back until the end of the file, which
+    // The run's reading (the page's second stream of the file, after the
+    // one that takes stock) is held back until the end of the file, which
     // the program has not reached, has been changed in place, its size
     // kept: the run must fail with the program's read error, and offer
     // nothing.
     ['a file changed while it is read', ['file'], async (engine) => {
       const file = chosen_file('code.txt', list);
-      await engine.evaluate((pieces) => {
-        const read = Blob.prototype.arrayBuffer;
-        let reads = 0;
-        window.test_release = null;
+      await engine.evaluate(() => {
+        const stream = Blob.prototype.stream;
+        let streams = 0;
         const held = new Promise((resolve) => {
           window.test_release = resolve;
         });
-        Blob.prototype.arrayBuffer = function () {
-          return ++reads === pieces + 1 ? held.then(() => read.call(this)) : read.call(this);
+        Blob.prototype.stream = function () {
+          if (++streams !== 2) return stream.call(this);
+          const blob = this;
+          let reader = null;
+          return new ReadableStream({
+            async pull(controller) {
+              await held;
+              reader = reader || stream.call(blob).getReader();
+              const { done, value } = await reader.read();
+              if (done) controller.close();
+              else controller.enqueue(value);
+            },
+          });
         };
-        window.test_reads = () => reads;
-      }, Math.ceil(list.length / (8 * 1024 * 1024)));
+        window.test_streams = () => streams;
+      });
       await engine.choose(file);
-      while (await engine.evaluate(() => window.test_reads()) <= Math.ceil(list.length / (8 * 1024 * 1024))) await sleep(20);
+      for (const end = Date.now() + 60000; (await engine.evaluate(() => window.test_streams())) < 2;) {
+        if (Date.now() > end) throw new Error('the run never began to read');
+        await sleep(20);
+      }
       const handle = fs.openSync(file, 'r+');
       fs.writeSync(handle, Buffer.from('FFFFFFFF 00000000'), 0, 17, list.length - 100);
       fs.closeSync(handle);
