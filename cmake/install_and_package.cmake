@@ -48,23 +48,30 @@ message(STATUS "Packages date their files ${source_date}, from ${source_date_fro
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-if(EMSCRIPTEN)
-  codelist_install_web_page()
-elseif(WIN32)
-  # Notepad on a Japanese Windows takes a text without a byte order mark for
-  # Shift-JIS, and before Windows 10 shows LF-only lines as one: the zip's
-  # READMEs are UTF-8 with a byte order mark and CR LF.
+# Both zips hold the user's guides, the licence and the example beside the
+# program or the page. Notepad on a Japanese Windows takes a text without a
+# byte order mark for Shift-JIS, and before Windows 10 shows LF-only lines as
+# one: the zips' READMEs are UTF-8 with a byte order mark and CR LF. The
+# documents of docs/ are for builders and packagers, who read the sources.
+function(codelist_install_zip_guides)
   string(ASCII 239 187 191 byte_order_mark)
   foreach(readme README.md README.ja.md)
     file(READ ${readme} text)
     string(REPLACE "\n" "\r\n" text "${text}")
-    file(WRITE ${PROJECT_BINARY_DIR}/windows/${readme} "${byte_order_mark}${text}")
-    install(FILES ${PROJECT_BINARY_DIR}/windows/${readme} DESTINATION .)
+    file(WRITE ${PROJECT_BINARY_DIR}/zip/${readme} "${byte_order_mark}${text}")
+    install(FILES ${PROJECT_BINARY_DIR}/zip/${readme} DESTINATION .)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${readme})
   endforeach()
-  install(TARGETS codelist RUNTIME DESTINATION .)
   install(FILES LICENSE DESTINATION .)
   install(FILES examples/code.txt DESTINATION examples)
+endfunction()
+
+if(EMSCRIPTEN)
+  codelist_install_web_page()
+  codelist_install_zip_guides()
+elseif(WIN32)
+  install(TARGETS codelist RUNTIME DESTINATION .)
+  codelist_install_zip_guides()
 else()
   # Debian's way: the manual pages and the changelog gzipped with neither
   # name nor time inside, the licence in the copyright file.
@@ -104,6 +111,10 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documents)
   install(FILES examples/code.txt
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT documents)
+  # Where Debian and Fedora keep a package's documents, so the README's links
+  # to docs/ hold there too.
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT documents
+          FILES_MATCHING PATTERN "*.md")
 endif()
 
 # Debian's release architectures, under the names that CMake, uname and

@@ -61,8 +61,8 @@ foreach(name IN LISTS web_files)
 endforeach()
 add_custom_target(web_page ALL DEPENDS ${web_outputs})
 
-# The zip holds the page and what the other packages hold beside the program.
+# The page's files; the zip holds them beside the guides, the licence and the
+# example, as the Windows zip holds the program.
 function(codelist_install_web_page)
-  install(FILES ${web_outputs} LICENSE DESTINATION .)
-  install(FILES examples/code.txt DESTINATION examples)
+  install(FILES ${web_outputs} DESTINATION .)
 endfunction()
