@@ -300,6 +300,23 @@ function cases(example) {
       await engine.choose(chosen_file('code.txt', list));
       return expect_run(list, 'code.txt');
     }],
+    // Where the browser cannot open folders, the page says so, and offers
+    // no button that would do nothing.
+    ['the folder section', ['file'], async (engine) => {
+      const shown_folder = await engine.evaluate(() => ({
+        can: Boolean(window.showDirectoryPicker),
+        said: document.getElementById('folder-text').textContent,
+        button: !document.getElementById('folder').classList.contains('hidden'),
+        missing: texts.en.folder_missing,
+      }));
+      if (shown_folder.button !== shown_folder.can || (shown_folder.said === shown_folder.missing) === shown_folder.can) {
+        throw new Error('the folder section does not say what this browser can do: ' + JSON.stringify(shown_folder));
+      }
+      await engine.evaluate(() => {
+        document.body.dataset.state = 'ready';
+      });
+      return { status: 'idle', console: null, download: null };
+    }],
     ['several files, code.txt among them', ['http'], async (engine) => {
       await drop(engine, [['notes.txt', Buffer.from('notes\r\n')], ['code.txt', example]]);
       return { ...expect_run(example, 'code.txt'), notice: 'took_code_txt' };
