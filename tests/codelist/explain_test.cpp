@@ -21,6 +21,8 @@
 #include "text_forms.hpp"
 #include "textio/console.hpp"
 
+extern "C" int codelist_explain(int most_listed);
+
 namespace codelist {
 namespace {
 
@@ -203,7 +205,7 @@ std::string hex(std::string_view bytes) {
   return out;
 }
 
-// The report, as the page reads it.
+// The report, as the page reads it, and the page's entry that writes it.
 TEST_F(explain_test, writes_the_report_that_the_page_reads) {
   const std::string lower = "0123abcd 89ABCDEF\n";
   const std::string input =
@@ -244,6 +246,19 @@ TEST_F(explain_test, writes_the_report_that_the_page_reads) {
     write_explanation(*in, {1, false}, [&](std::string_view r) { written += r; });
   }
   EXPECT_EQ(written, report);
+
+  EXPECT_EQ(codelist_explain(1), 0);
+  EXPECT_EQ(file_bytes("explanation.txt"), with_cr_lf(report));
+  EXPECT_EQ(codelist_explain(-1), 0);
+  const std::string all = file_bytes("explanation.txt");
+  EXPECT_NE(all.find("\r\nkept 7 code " + hex(code) + "\r\n"), all.npos);
+  EXPECT_NE(all.find("\r\nnear_miss 5 lower_case "), all.npos);
+
+  fs::remove("explanation.txt");
+  fs::create_directory("explanation.txt");
+  EXPECT_EQ(codelist_explain(1), 2);
+  fs::remove("code.txt");
+  EXPECT_EQ(codelist_explain(1), 1);
 }
 
 #ifndef _WIN32
