@@ -62,20 +62,22 @@ std::string_view name_of(fate_group g);
 std::string_view name_of(no_header_reason r);
 
 struct judged_piece {
-  std::uint64_t
-      line;  // counted by line feeds from 1; every piece of a long line has its line's
+  // Counted by line feeds from 1; every piece of a long line has its line's.
+  std::uint64_t line;
   fate what;
-  std::string_view bytes;  // as delivered, line feed included; valid during the call only
+  // As delivered, line feed included; valid during the call only.
+  std::string_view bytes;
 };
 
 struct explanation {
   std::array<std::uint64_t, fate_count> counts{};  // pieces of each fate
   no_header_reason no_header = no_header_reason::unknown;
-  std::uint64_t header_line =
-      0;  // of the header line, or of the would-be one; 0 for none
-  std::uint64_t ctrl_z_line = 0;  // where a Ctrl-Z ended the input; 0 for none
-  std::optional<std::uint64_t> bytes_after_ctrl_z =
-      0;  // ignored; nothing when unreadable
+  // The header line, or the would-be one; 0 for none.
+  std::uint64_t header_line = 0;
+  // Where a Ctrl-Z ended the input, 0 for none, and how many bytes after it
+  // were ignored; nothing when they could not be read.
+  std::uint64_t ctrl_z_line = 0;
+  std::optional<std::uint64_t> bytes_after_ctrl_z = 0;
   bool read_failed = false;
 };
 
