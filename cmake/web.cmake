@@ -24,8 +24,11 @@ endif()
 # is called through a pointer. The program ends as it ends anywhere: static
 # objects destroyed and the console flushed.
 set(CODELIST_WEB_MEMORY 4MB CACHE STRING "The WebAssembly program's memory, which never grows")
+# The page's second entry, beside main: why each line was kept or dropped.
+target_sources(codelist PRIVATE ${PROJECT_SOURCE_DIR}/src/explain_main.cpp)
 target_link_options(codelist PRIVATE
   -sMODULARIZE=1 -sEXPORT_NAME=create_codelist
+  -sEXPORTED_FUNCTIONS=_main,_codelist_explain
   -sINVOKE_RUN=0 -sEXIT_RUNTIME=1 -sFORCE_FILESYSTEM=1
   -sEXPORTED_RUNTIME_METHODS=FS -sDYNAMIC_EXECUTION=0
   -sENVIRONMENT=web,worker,node -sNODEJS_CATCH_EXIT=0 -sNODEJS_CATCH_REJECTION=0

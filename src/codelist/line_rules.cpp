@@ -20,6 +20,8 @@ constexpr auto code_digits = [] {
 
 }  // namespace
 
+bool is_code_digit(char c) { return code_digits[static_cast<unsigned char>(c)]; }
+
 bool is_header_line(std::string_view line) {
   return line.size() >= 7 && (line[6] == '\n' || line[6] == 'l');
 }

@@ -27,6 +27,8 @@ bool is_header_line(std::string_view line);
 // A line that starts with a code. Code digits are 0-9 and upper-case A-F.
 bool is_code_line(std::string_view line);
 
+bool is_code_digit(char c);
+
 // Whether the 17 bytes at `bytes` are a code. All 17 must be readable; bytes
 // past a line's end never make a line a code, since its line end (or the NUL
 // after it) is neither a code digit nor the space.

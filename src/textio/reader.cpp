@@ -34,7 +34,10 @@ bool input_stream::read_more() {
   // A Ctrl-Z ends the input for good, whatever the file holds after it.
   if (const void* z = std::memchr(from, ctrl_z, static_cast<std::size_t>(n))) {
     at_end_ = true;
-    n = static_cast<const char*>(z) - from;
+    ctrl_z_ = true;
+    const long kept = static_cast<const char*>(z) - from;
+    past_ctrl_z_ = static_cast<std::uint64_t>(n - kept - 1);
+    n = kept;
   }
   end_ += static_cast<std::size_t>(n);
   return n > 0;
@@ -105,6 +108,19 @@ void input_stream::drop_carriage_returns() {
   char* const unread_begin = buffer_.get() + begin_;
   end_ = static_cast<std::size_t>(
       remove_carriage_returns(unread_begin, buffer_.get() + end_) - buffer_.get());
+}
+
+std::optional<std::uint64_t> input_stream::count_past_ctrl_z() {
+  if (!ctrl_z_) return 0;
+  if (begin_ == end_) begin_ = end_ = 0;
+  // The room after the unread bytes, which the Ctrl-Z itself took up at
+  // least, is free: nothing more is ever read into it.
+  for (;;) {
+    const long n = platform::read_some(file_, buffer_.get() + end_, capacity_ - end_);
+    if (n < 0) return std::nullopt;
+    if (n == 0) return past_ctrl_z_;
+    past_ctrl_z_ += static_cast<std::uint64_t>(n);
+  }
 }
 
 bool input_stream::close() {

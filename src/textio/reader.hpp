@@ -3,6 +3,7 @@
 // read-ahead without being copied.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,6 +34,15 @@ class input_stream : public text_stream {
   // the caller anyway, so what is delivered stays the same.
   void drop_carriage_returns();
 
+  // Whether a Ctrl-Z ended the input, rather than the end of the file.
+  bool ended_at_ctrl_z() const { return ctrl_z_; }
+
+  // Once a Ctrl-Z has ended the input, reads the rest of the file and says
+  // how many bytes followed the Ctrl-Z; 0 when no Ctrl-Z ended it. Nothing
+  // when a read fails; what the stream delivered stays whole, so it is not
+  // marked failed.
+  std::optional<std::uint64_t> count_past_ctrl_z();
+
   // Closes the file. Returns false when a read had failed.
   bool close();
 
@@ -42,6 +52,8 @@ class input_stream : public text_stream {
   std::size_t begin_ = 0;  // first unread byte
   std::size_t end_ = 0;    // end of the bytes read
   bool at_end_ = false;
+  bool ctrl_z_ = false;
+  std::uint64_t past_ctrl_z_ = 0;  // bytes after the Ctrl-Z, as far as read
 };
 
 // Opens an existing file for reading, and holds a shared lock on it until it

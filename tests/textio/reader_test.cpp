@@ -236,6 +236,37 @@ TEST_F(reader_test, reading_more_says_whether_bytes_came) {
   }
 }
 
+// What a Ctrl-Z hides is counted, bytes that the read which met it brought
+// along and those still in the file alike, CRs and later Ctrl-Zs included.
+TEST_F(reader_test, counts_the_bytes_after_a_ctrl_z) {
+  const std::string tail = "CD\r\n\x1A" + std::string(300, 'e');
+  struct row {
+    std::string input;
+    bool ended_at_ctrl_z;
+    std::uint64_t after;
+  };
+  const row rows[] = {
+      {"AB\n", false, 0},
+      {"AB\x1A", true, 0},
+      {"\x1A" + tail, true, tail.size()},
+      {"AB\n\x1A" + tail, true, tail.size()},
+  };
+  for (const row& r : rows) {
+    for (const std::size_t read_ahead : read_ahead_sizes) {
+      SCOPED_TRACE(::testing::PrintToString(r.input.substr(0, 8)) + ", read-ahead " +
+                   std::to_string(read_ahead));
+      auto in = open_input(put_file("in.txt", r.input).c_str(), read_ahead);
+      ASSERT_TRUE(in);
+      std::array<char, 200> buffer;
+      while (read_text_line(buffer, *in)) {
+      }
+      EXPECT_EQ(in->ended_at_ctrl_z(), r.ended_at_ctrl_z);
+      EXPECT_EQ(in->count_past_ctrl_z(), r.after);
+      EXPECT_EQ(in->count_past_ctrl_z(), r.after) << "asked again";
+    }
+  }
+}
+
 TEST_F(reader_test, pieces_follow_the_size_of_the_callers_buffer) {
   auto in = open_input(put_file("in.txt", "abcdefg\r\nh").c_str(), 2);
   ASSERT_TRUE(in);
