@@ -28,8 +28,8 @@ const texts = {
     done_folder: 'Done: code_new.txt ({size}) was written in the folder “{folder}”.',
     no_header: 'No header line was found in {name}, so code_new.txt is empty.',
     no_header_folder: 'No header line was found in code.txt, so an empty code_new.txt was written in the folder “{folder}”.',
-    failed: 'codelist failed on {name} with exit status {status}; its message is below. No code_new.txt was made.',
-    failed_folder: 'codelist failed with exit status {status}; its message is below. Nothing in the folder “{folder}” was changed.',
+    failed: 'codelist failed on {name} with exit status {status}, so no code_new.txt was made. {meaning}',
+    failed_folder: 'codelist failed with exit status {status}, so nothing in the folder “{folder}” was changed. {meaning}',
     changed: '{name} changed while codelist read it, so no code_new.txt was made. Choose it again to run codelist on what it holds now.',
     changed_folder: 'code.txt changed while codelist read it, so nothing in the folder “{folder}” was changed. Run it again on what it holds now.',
     write_failed: 'code_new.txt could not be written in the folder “{folder}”: {reason}. The folder keeps what it had; the result can be downloaded instead.',
@@ -43,6 +43,43 @@ const texts = {
     unreadable: 'The browser could not read what was dropped: {reason}.',
     omitted: '… {count} bytes not shown …',
     bytes: '{count} bytes',
+    // What the program's messages mean, and what to do.
+    failed_open: 'codelist could not open a file. Its message, “ファイルオープンエラー”, means “file open error”. In a folder, code.txt must be a file and code_new.txt must not be a folder.',
+    failed_read: 'codelist could not read {name} to its end. Its message, “ファイル読み込みエラー”, means “file read error”: the browser could no longer read the file, or the file changed while it was read. Choose it again.',
+    failed_write: 'codelist could not write code_new.txt. Its message, “ファイル書き込みエラー”, means “file write error”. Try again.',
+    // Why each line was kept or dropped.
+    why_heading: 'Why lines were dropped',
+    why_running: 'Looking at why lines were dropped…',
+    why_failed: 'The page could not tell why lines were dropped ({reason}).',
+    summary: 'Kept {codes} codes and dropped {dropped} lines.',
+    summary_near: 'Kept {codes} codes and dropped {dropped} lines ({near} of them look like mistyped codes).',
+    summary_near_one: 'Kept {codes} codes and dropped {dropped} lines (one of them looks like a mistyped code).',
+    with_more: '{count} of the codes had more after them on their line, which is not copied.',
+    ctrl_z: 'Everything after the Ctrl-Z on line {line} ({size}) was ignored, as a Ctrl-Z ends a text file.',
+    mistakes_none: 'No dropped line looks like a mistyped code.',
+    others_summary: 'Other dropped lines: {count}',
+    unlisted: 'Only the first {most} lines of each kind are listed.',
+    line: 'Line {line}',
+    no_header_byte_order_mark: 'No header line was found: the file starts with a UTF-8 byte order mark. Save it without one, or as Shift-JIS.',
+    no_header_utf16: 'No header line was found: the file is saved as UTF-16. Save it as Shift-JIS or UTF-8.',
+    no_header_cr_only: 'No header line was found: its lines end in CR alone (old Mac line ends), so the file reads as one long line. Save it with CR LF or LF line ends.',
+    no_header_trailing_space: 'No header line was found: line {line} would be one but for the blank at its end. Delete the blank.',
+    no_header_full_width: 'No header line was found: line {line} would be one, but it is typed in full-width characters. Type it in half-width characters.',
+    no_header_no_line_end: 'No header line was found: line {line}, the last, would be one, but it has no line end. End it with a line end.',
+    no_header_unknown: 'No header line was found: none has six characters and a line end, or an “l” as its seventh character.',
+    fate_code_cut: 'kept as its first 17 characters, but a ninth digit follows: check that it is the code you meant',
+    fate_code_before_header: 'a code above the header line: codes count only after the header block',
+    fate_lower_case: 'lower-case letters: code digits are 0–9 and capital A–F',
+    fate_full_width_shift_jis: 'full-width characters (Shift-JIS): type the code in half-width characters',
+    fate_full_width_utf8: 'full-width characters (UTF-8): type the code in half-width characters',
+    fate_spacing: 'a tab, more than one space, or a blank in front: put one space between the two words, and nothing before them',
+    fate_short_word: 'a word of fewer than eight digits',
+    fate_long_word: 'a first word of more than eight digits',
+    fate_non_hex_letter: 'a letter that is not A–F (an O for a 0?)',
+    fate_before_header: 'above the header line',
+    fate_long_line_piece: 'the rest of a line longer than 199 bytes',
+    fate_text: 'not a code',
+    empty_line: 'an empty line',
     // Why a write or a read failed, as the browser names it.
     reason_QuotaExceededError: 'there is not enough room',
     reason_NotAllowedError: 'the browser was not allowed to',
@@ -79,8 +116,8 @@ const texts = {
     done_folder: '完了しました。フォルダー「{folder}」に code_new.txt（{size}）を書き出しました。',
     no_header: '{name} にヘッダー行が見つからなかったため、code_new.txt は空です。',
     no_header_folder: 'code.txt にヘッダー行が見つからなかったため、フォルダー「{folder}」に空の code_new.txt を書き出しました。',
-    failed: '{name} の処理は終了ステータス {status} で失敗しました。メッセージは下のとおりです。code_new.txt は作られていません。',
-    failed_folder: 'codelist は終了ステータス {status} で失敗しました。メッセージは下のとおりです。フォルダー「{folder}」の中は何も変わっていません。',
+    failed: '{name} の処理は終了ステータス {status} で失敗したため、code_new.txt は作られていません。{meaning}',
+    failed_folder: 'codelist は終了ステータス {status} で失敗したため、フォルダー「{folder}」の中は何も変わっていません。{meaning}',
     changed: '読み込みの途中で {name} が変更されたため、code_new.txt は作っていません。今の内容で処理するには、もう一度選んでください。',
     changed_folder: '読み込みの途中で code.txt が変更されたため、フォルダー「{folder}」の中は何も変えていません。今の内容で、もう一度実行してください。',
     write_failed: 'フォルダー「{folder}」に code_new.txt を書き出せませんでした（{reason}）。フォルダーの中身は元のままです。結果はダウンロードで受け取れます。',
@@ -94,6 +131,41 @@ const texts = {
     unreadable: 'ドロップされたものをブラウザーが読めませんでした（{reason}）。',
     omitted: '…… {count} バイト省略 ……',
     bytes: '{count} バイト',
+    failed_open: 'codelist はファイルを開けませんでした。メッセージの「ファイルオープンエラー」は、ファイルを開けなかったという意味です。フォルダーで使うときは、code.txt がファイルであること、code_new.txt がフォルダーでないことを確かめてください。',
+    failed_read: 'codelist は {name} を最後まで読めませんでした。メッセージの「ファイル読み込みエラー」は、ファイルを読めなかったという意味です。ブラウザーがファイルを読めなくなったか、読み込みの途中でファイルが変更されました。もう一度選んでください。',
+    failed_write: 'codelist は code_new.txt を書き出せませんでした。メッセージの「ファイル書き込みエラー」は、ファイルに書き込めなかったという意味です。もう一度試してください。',
+    why_heading: '行を除いた理由',
+    why_running: '行を除いた理由を調べています…',
+    why_failed: '行を除いた理由を調べられませんでした（{reason}）。',
+    summary: 'コード {codes} 行を残し、{dropped} 行を除きました。',
+    summary_near: 'コード {codes} 行を残し、{dropped} 行を除きました（うち {near} 行はコードの書き間違いのようです）。',
+    summary_near_one: 'コード {codes} 行を残し、{dropped} 行を除きました（うち 1 行はコードの書き間違いのようです）。',
+    with_more: 'コードのうち {count} 行は後ろに続きがあり、その部分は書き出していません。',
+    ctrl_z: '{line} 行目の Ctrl-Z より後ろ（{size}）は読み込んでいません。Ctrl-Z はテキストファイルの終わりを表すためです。',
+    mistakes_none: 'コードの書き間違いのような行はありません。',
+    others_summary: 'そのほかの除いた行：{count} 行',
+    unlisted: '一覧には、種類ごとに最初の {most} 行だけを表示しています。',
+    line: '{line} 行目',
+    no_header_byte_order_mark: 'ヘッダー行が見つかりません。ファイルの先頭に UTF-8 の BOM があります。BOM なしで保存するか、Shift-JIS で保存してください。',
+    no_header_utf16: 'ヘッダー行が見つかりません。ファイルが UTF-16 で保存されています。Shift-JIS か UTF-8 で保存し直してください。',
+    no_header_cr_only: 'ヘッダー行が見つかりません。改行が CR だけ（古い Mac の形式）なので、ファイル全体が 1 つの長い行として読まれます。改行を CR LF か LF にして保存し直してください。',
+    no_header_trailing_space: 'ヘッダー行が見つかりません。{line} 行目は、末尾の空白がなければヘッダー行です。空白を消してください。',
+    no_header_full_width: 'ヘッダー行が見つかりません。{line} 行目は全角文字で入力されているため、ヘッダー行になりません。半角で入力してください。',
+    no_header_no_line_end: 'ヘッダー行が見つかりません。最後の {line} 行目は、末尾に改行がないためヘッダー行になりません。行末に改行を入れてください。',
+    no_header_unknown: 'ヘッダー行が見つかりません。6 文字のあとに改行が続く行も、7 文字目が「l」の行もありません。',
+    fate_code_cut: '先頭の 17 文字だけを残しましたが、後ろに 9 桁目があります。意図したコードか確かめてください',
+    fate_code_before_header: 'ヘッダー行より前のコードです。コードとして扱うのは、ヘッダーブロックより後ろの行だけです',
+    fate_lower_case: '小文字の英字があります。コードに使えるのは 0〜9 と大文字の A〜F です',
+    fate_full_width_shift_jis: '全角文字（Shift-JIS）があります。コードは半角で入力してください',
+    fate_full_width_utf8: '全角文字（UTF-8）があります。コードは半角で入力してください',
+    fate_spacing: 'タブ、2 つ以上の空白、または行頭の空白があります。2 つの語の間は半角スペース 1 つにし、前には何も置かないでください',
+    fate_short_word: '8 桁に足りない語があります',
+    fate_long_word: '1 つ目の語が 8 桁を超えています',
+    fate_non_hex_letter: 'A〜F 以外の英字があります（0 を O と打っていませんか）',
+    fate_before_header: 'ヘッダー行より前の行',
+    fate_long_line_piece: '199 バイトを超える行の続き',
+    fate_text: 'コードではない行',
+    empty_line: '空行',
     reason_QuotaExceededError: '空き容量が足りません',
     reason_NotAllowedError: 'ブラウザーに許可されていません',
     reason_NoModificationAllowedError: 'ファイルを変更できません',
@@ -115,7 +187,13 @@ const page = {
     .find((l) => l !== '') || 'en',
   status: { key: 'idle', values: {} },
   notice: null,
+  // What the program printed ({ head, tail, total }), how much of it is its
+  // echo, and code.txt's encoding.
   console: null,
+  // The judge's report, read; { running } or { failed } before and without.
+  explanation: null,
+  // The worker of the last run, which may still be judging.
+  worker: null,
   // The result that the download link offers: its Blob and the link's URL.
   download: null,
   // What the run going on reads, named as the statuses name it.
@@ -159,27 +237,22 @@ function reason(error) {
   return { key: 'reason_detail', values: { reason: { key: 'reason_' + error.name }, detail } };
 }
 
-// The program's console, line by line. A line that is valid UTF-8 is shown
-// as UTF-8; any other as Shift-JIS, the program's own messages among them.
-const utf8 = new TextDecoder('utf-8', { fatal: true });
-const shift_jis = new TextDecoder('shift_jis');
+// The program's console. What it echoes is what it wrote to code_new.txt,
+// the lines of code.txt, and is shown in code.txt's encoding, decided once
+// for the whole file: UTF-8 where all of it is, Shift-JIS otherwise. What
+// follows are the program's own messages, in Shift-JIS. The lines that the
+// page lists as dropped are shown the same way.
+const decoders = { utf8: new TextDecoder('utf-8'), shift_jis: new TextDecoder('shift_jis') };
 
-function decode_lines(bytes) {
-  const lines = [];
-  let start = 0;
-  while (start < bytes.length) {
-    let end = bytes.indexOf(0x0a, start);
-    const next = end < 0 ? bytes.length : end + 1;
-    if (end < 0) end = bytes.length;
-    const line = bytes.subarray(start, end > start && bytes[end - 1] === 0x0d ? end - 1 : end);
-    try {
-      lines.push(utf8.decode(line));
-    } catch {
-      lines.push(shift_jis.decode(line));
-    }
-    start = next;
-  }
-  return lines;
+function decoded(bytes, encoding) {
+  return decoders[encoding].decode(bytes).replace(/\r\n/g, '\n');
+}
+
+// The echo's first `echo` bytes of `bytes` (which start at the console's
+// byte `from`) in the file's encoding, the rest as Shift-JIS.
+function console_text(bytes, from, printed) {
+  const echo = Math.max(0, Math.min(bytes.length, printed.echo - from));
+  return decoded(bytes.subarray(0, echo), printed.encoding) + decoded(bytes.subarray(echo), 'shift_jis');
 }
 
 function show_console() {
@@ -189,19 +262,120 @@ function show_console() {
     return;
   }
   const omitted = printed.total - printed.head.length - printed.tail.length;
-  let lines;
+  let shown;
   if (omitted > 0) {
-    lines = [...decode_lines(printed.head),
-      text('omitted', { count: omitted.toLocaleString(page.language) }),
-      ...decode_lines(printed.tail)];
+    shown = console_text(printed.head, 0, printed) + '\n' +
+      text('omitted', { count: omitted.toLocaleString(page.language) }) + '\n' +
+      console_text(printed.tail, printed.total - printed.tail.length, printed);
   } else {
-    // Decoded whole, so that no line is cut where the head ends.
+    // Decoded whole, so that no character is cut where the head ends.
     const whole = new Uint8Array(printed.total);
     whole.set(printed.head, 0);
     whole.set(printed.tail, printed.head.length);
-    lines = decode_lines(whole);
+    shown = console_text(whole, 0, printed);
   }
-  element('console').textContent = lines.join('\n');
+  element('console').textContent = shown.replace(/\n$/, '');
+}
+
+// Which of the program's messages a failed run ended with, as the key of
+// the page's words for what it means.
+function failure_meaning(printed) {
+  const last = decoded(printed.tail.length ? printed.tail : printed.head, 'shift_jis').trim().split('\n').pop();
+  const meanings = { 'ファイルオープンエラー': 'failed_open', 'ファイル読み込みエラー': 'failed_read', 'ファイル書き込みエラー': 'failed_write' };
+  return meanings[last] || null;
+}
+
+// The judge's report (see explanation.txt in the sources): its counts, the
+// lines it lists, and why no header line was found.
+function read_report(bytes) {
+  const report = { counts: {}, listed: [], header: 'none', header_line: 0, ctrl_z_line: 0, ctrl_z_bytes: 0 };
+  for (const line of new TextDecoder('ascii').decode(bytes).split('\r\n')) {
+    const [what, ...fields] = line.split(' ');
+    if (what === 'count') {
+      report.counts[fields[1]] = Number(fields[2]);
+    } else if (what === 'header') {
+      [report.header, report.header_line] = [fields[0], Number(fields[1])];
+    } else if (what === 'ctrl_z') {
+      [report.ctrl_z_line, report.ctrl_z_bytes] = fields.map(Number);
+    } else if (what === 'kept' || what === 'near_miss' || what === 'other') {
+      const hex = fields[2] || '';
+      const piece = new Uint8Array(hex.length / 2);
+      for (let i = 0; i < piece.length; i++) piece[i] = parseInt(hex.substr(2 * i, 2), 16);
+      report.listed.push({ group: what, line: Number(fields[0]), fate: fields[1], bytes: piece });
+    }
+  }
+  return report;
+}
+
+// The lines that the judge lists, the likely mistakes apart from the rest,
+// at most `most` in all.
+const most_shown = 1000;
+
+function line_item(piece) {
+  const item = document.createElement('li');
+  const label = document.createElement('strong');
+  label.textContent = text('line', { line: piece.line.toLocaleString(page.language) });
+  const bytes = document.createElement('code');
+  // Shown as text, never as markup; without its line end.
+  bytes.textContent = decoded(piece.bytes, page.console.encoding).replace(/\r?\n$/, '');
+  if (bytes.textContent === '' && piece.fate === 'text') {
+    item.append(label, ' ', text('empty_line'));
+  } else {
+    item.append(label, ' ', bytes, ' ', text('fate_' + piece.fate));
+  }
+  return item;
+}
+
+// Why each line was kept or dropped, once the judge has said: a summary, the
+// likely mistakes, and the other dropped lines folded away.
+function show_why() {
+  const why = page.explanation;
+  element('why').classList.toggle('hidden', !why);
+  if (!why) return;
+  const summary = element('why-summary');
+  const mistakes = element('mistakes');
+  const others = element('other-lines');
+  mistakes.replaceChildren();
+  others.replaceChildren();
+  element('others').classList.add('hidden');
+  element('unlisted').classList.add('hidden');
+  if (why.running || why.failed) {
+    summary.textContent = why.running ? text('why_running') : text('why_failed', { reason: why.failed });
+    return;
+  }
+  const count = (...fates) => fates.reduce((sum, fate) => sum + (why.counts[fate] || 0), 0);
+  const near = count('code_before_header', 'lower_case', 'full_width_shift_jis', 'full_width_utf8', 'spacing',
+    'short_word', 'long_word', 'non_hex_letter');
+  const values = {
+    codes: count('code', 'code_with_more', 'code_cut').toLocaleString(page.language),
+    dropped: (near + count('before_header', 'text')).toLocaleString(page.language),
+    near: near.toLocaleString(page.language),
+  };
+  const sentences = [];
+  if (why.header !== 'none') sentences.push(text('no_header_' + why.header, { line: why.header_line }));
+  sentences.push(text(near === 0 ? 'summary' : near === 1 ? 'summary_near_one' : 'summary_near', values));
+  if (why.counts.code_with_more) {
+    sentences.push(text('with_more', { count: why.counts.code_with_more.toLocaleString(page.language) }));
+  }
+  if (why.ctrl_z_line) sentences.push(text('ctrl_z', { line: why.ctrl_z_line, size: why.ctrl_z_bytes }));
+  summary.textContent = sentences.join(' ');
+  const listed_mistakes = why.listed.filter((piece) => piece.group !== 'other').slice(0, most_shown);
+  const listed_others = why.listed.filter((piece) => piece.group === 'other')
+    .slice(0, most_shown - listed_mistakes.length);
+  mistakes.append(...listed_mistakes.map(line_item));
+  others.append(...listed_others.map(line_item));
+  if (listed_mistakes.length === 0) {
+    const none = document.createElement('li');
+    none.textContent = text('mistakes_none');
+    mistakes.append(none);
+  }
+  const other_count = count('before_header', 'long_line_piece', 'text');
+  element('others-summary').textContent = text('others_summary', { count: other_count.toLocaleString(page.language) });
+  element('others').classList.toggle('hidden', other_count === 0);
+  const unlisted = why.listed.length > listed_mistakes.length + listed_others.length ||
+    near + count('code_cut') > listed_mistakes.length || other_count > listed_others.length;
+  element('unlisted').textContent = text('unlisted', { most: most_shown.toLocaleString(page.language) });
+  element('unlisted').classList.toggle('hidden', !unlisted);
 }
 
 function show_language() {
@@ -214,6 +388,7 @@ function show_language() {
   show_status(page.status.key, page.status.values);
   if (page.notice) show_notice(page.notice.key, page.notice.values);
   show_console();
+  show_why();
 }
 
 function offer_download(blob) {
@@ -293,6 +468,38 @@ function stream_filler(file) {
   };
 }
 
+// Whether bytes, given piece after piece, are all valid UTF-8. A piece of
+// ASCII alone changes nothing but a character left unfinished before it,
+// which its first bytes would show.
+function utf8_check() {
+  const decoder = new TextDecoder('utf-8', { fatal: true });
+  let valid = true;
+  const all_ascii = (bytes) => {
+    const words = new Int32Array(bytes.buffer, bytes.byteOffset, bytes.length >>> 2);
+    let high = 0;
+    for (let i = 0; i < words.length; i++) high |= words[i];
+    for (let i = words.length * 4; i < bytes.length; i++) high |= bytes[i];
+    return (high & 0x80808080) === 0;
+  };
+  return {
+    take(bytes) {
+      try {
+        if (valid) decoder.decode(all_ascii(bytes) ? bytes.subarray(0, 4) : bytes, { stream: true });
+      } catch {
+        valid = false;
+      }
+    },
+    valid() {
+      try {
+        if (valid) decoder.decode();
+      } catch {
+        valid = false;
+      }
+      return valid;
+    },
+  };
+}
+
 // The chosen file as the worker reads it. The file is read once before the
 // run, and every piece that the program reads must hold what it held then:
 // a file changed since is a read error for the program, whether or not the
@@ -320,8 +527,11 @@ function file_reader(file, on_progress) {
       coming.set(read_to, last);
     }
   };
+  const utf8 = utf8_check();
   return {
     job: { size, piece_size },
+    // Whether the whole file is UTF-8, once stock is taken.
+    utf8: false,
     // A piece that cannot be read now, or that the file no longer has,
     // fails where the program reads it.
     async take_stock() {
@@ -331,14 +541,23 @@ function file_reader(file, on_progress) {
       try {
         for (let piece; (piece = await next(buffer)).length > 0; read += piece.length) {
           sums.push(checksum(piece));
+          utf8.take(piece);
           on_progress(Math.min(read + piece.length, size));
         }
       } catch {
         sums.push(null);
       }
       if (read !== size) sums.push(null);
+      this.utf8 = utf8.valid();
     },
     async piece(index) {
+      // A reading from the start again, the judge's after the program's.
+      if (index === 0 && read_to > 0 && !coming.has(0)) {
+        fill = null;
+        read_to = 0;
+        coming.clear();
+        last = Promise.resolve();
+      }
       read_ahead(index + 2);
       const bytes = await coming.get(index);
       coming.delete(index);
@@ -360,7 +579,8 @@ function file_reader(file, on_progress) {
 
 // One run in a worker of its own, made from the function that
 // codelist-worker.js defines: a page opened from a file may not load a
-// worker script by name, but may start one from a Blob.
+// worker script by name, but may start one from a Blob. It resolves to the
+// program's result; the worker then judges each line, and ends with that.
 function run_in_worker(job, reader, size) {
   return new Promise((resolve, reject) => {
     const source = new Blob(['(' + codelist_worker.toString() + ')()'], { type: 'text/javascript' });
@@ -369,7 +589,9 @@ function run_in_worker(job, reader, size) {
     const finish = () => {
       worker.terminate();
       URL.revokeObjectURL(url);
+      if (page.worker === finish) page.worker = null;
     };
+    page.worker = finish;
     worker.onmessage = (event) => {
       const message = event.data;
       if (message.kind === 'want') {
@@ -386,8 +608,12 @@ function run_in_worker(job, reader, size) {
         // screen reader.
         show_progress(size + message.read, 2 * size);
       } else if (message.kind === 'done') {
-        finish();
         resolve(message.result);
+        if (!(message.result.status === 0 && !message.result.changed && reader)) finish();
+      } else if (message.kind === 'explained') {
+        finish();
+        page.explanation = message.failed ? { failed: message.failed } : read_report(message.report);
+        show_why();
       } else {
         finish();
         reject(new Error(message.reason));
@@ -405,9 +631,12 @@ function run_in_worker(job, reader, size) {
 // folder, as `job` says) and shows what it printed. `name` names the input
 // in every status.
 async function start(job, file, name) {
+  if (page.worker) page.worker();
   offer_download(null);
   page.console = null;
+  page.explanation = null;
   show_console();
+  show_why();
   const size = file ? file.size : 0;
   show_progress(0, 2 * size);
   show_status('running', { name });
@@ -416,9 +645,20 @@ async function start(job, file, name) {
   const reader = file ? file_reader(file, (read) => show_progress(read, 2 * size)) : null;
   if (reader) await reader.take_stock();
   const result = await run_in_worker(reader ? { ...job, code_txt: reader.job } : job, reader, size);
-  page.console = result.console;
+  page.console = { ...result.console, echo: result.file.size, encoding: reader && reader.utf8 ? 'utf8' : 'shift_jis' };
   show_console();
+  if (result.status === 0 && !result.changed && reader) {
+    page.explanation = { running: true };
+    show_why();
+  }
   return result;
+}
+
+// The status of a run that failed: what the program's message means.
+function show_failure(key, values, result) {
+  const meaning = result.changed ? null : failure_meaning(page.console);
+  show_status(result.changed ? key.replace('failed', 'changed') : key,
+    { ...values, status: result.status, meaning: meaning ? { key: meaning, values } : '' });
 }
 
 // One thing at a time: the page is busy until `work` has shown its last
@@ -437,7 +677,7 @@ function run_file(file, name = file.name) {
     try {
       const result = await start({ code_new_txt: 'file' }, file, name);
       if (result.changed || result.status !== 0) {
-        show_status(result.changed ? 'changed' : 'failed', { name, status: result.status });
+        show_failure('failed', { name }, result);
       } else {
         offer_download(result.file.blob);
         show_status(result.console.total === 0 ? 'no_header' : 'done', { name, size: result.file.size });
@@ -532,7 +772,7 @@ async function run_folder() {
       return;
     }
     if (result.changed || result.status !== 0) {
-      show_status(result.changed ? 'changed_folder' : 'failed_folder', { status: result.status, folder: folder_name });
+      show_failure('failed_folder', { name, folder: folder_name }, result);
       return;
     }
     offer_download(result.file.blob);

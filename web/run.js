@@ -173,17 +173,11 @@ function input_node(module, source, on_read) {
   return { reached_end: () => checked };
 }
 
-// job.code_txt: a source (see input_node), 'folder', or null for none.
-// job.code_new_txt: 'folder' for a folder of that name; anything else lets
-// the program write the file, which is then handed back.
-// job.on_read(bytes): called as the program reads code.txt.
-// job.wasm_binary: the module's WebAssembly, where it must not be fetched.
-// Resolves to { status, changed, console: { head, tail, total }, file:
-// { blob, size } }; `changed` says that code.txt changed while it was read
-// although the program, which stopped short of its end, did not see it.
-async function run_codelist(create_module, job) {
-  const console_sink = console_capture();
-  const file_sink = file_capture();
+// A fresh instance of the module, working in /work, where job.code_txt is
+// code.txt: a source (see input_node), 'folder', or null for none. Its
+// console is a device whose bytes go to `console_sink`: not a terminal, so
+// the program prints its bytes as they are, as it does into a pipe.
+async function instance(create_module, job, console_sink) {
   const module = await create_module({
     wasmBinary: job.wasm_binary,
     noInitialRun: true,
@@ -195,41 +189,73 @@ async function run_codelist(create_module, job) {
     print: () => {},
     printErr: () => {},
   });
-  const { FS, asyncify } = module;
-  // The console: a device that is not a terminal, so the program prints its
-  // bytes as they are, as it does into a pipe.
+  const FS = module.FS;
   FS.mkdev('/dev/codelist_console', sink_device(module, 64, console_sink));
   FS.close(FS.getStream(1));
   const console_stream = FS.open('/dev/codelist_console', 'w');
   if (console_stream.fd !== 1) throw new Error('the console did not become descriptor 1');
-
   FS.mkdir('/work');
-  const code = job.code_txt;
   let input = null;
-  if (code === 'folder') {
+  if (job.code_txt === 'folder') {
     FS.mkdir('/work/code.txt');
-  } else if (code) {
-    input = input_node(module, code, job.on_read || (() => {}));
+  } else if (job.code_txt) {
+    input = input_node(module, job.code_txt, job.on_read || (() => {}));
   }
+  return { module, input };
+}
+
+// Calls an entry of the module, which returns at once where a read sleeps,
+// and resolves to what it returns once it has really returned.
+async function call(module, entry, ...args) {
+  const returned = entry(...args);
+  return module.asyncify.currData ? module.asyncify.whenDone() : returned;
+}
+
+// job.code_txt: as instance() takes it. job.code_new_txt: 'folder' for a
+// folder of that name; anything else lets the program write the file, which
+// is then handed back. job.on_read(bytes): called as the program reads
+// code.txt. job.wasm_binary: the module's WebAssembly, where it must not be
+// fetched. Resolves to { status, changed, console: { head, tail, total },
+// file: { blob, size } }; `changed` says that code.txt changed while it was
+// read although the program, which stopped short of its end, did not see it.
+async function run_codelist(create_module, job) {
+  const console_sink = console_capture();
+  const file_sink = file_capture();
+  const { module, input } = await instance(create_module, job, console_sink);
+  const FS = module.FS;
   if (job.code_new_txt === 'folder') {
     FS.mkdir('/work/code_new.txt');
   } else {
     FS.mkdev('/work/code_new.txt', sink_device(module, 65, file_sink));
   }
   FS.chdir('/work');
-
-  // main returns at once where a read sleeps; its status comes when it has
-  // really returned. The program then ends as it ends anywhere: static
-  // objects destroyed and the console flushed.
-  let status = module._main(0, 0);
-  if (asyncify.currData) status = await asyncify.whenDone();
+  // The program ends as it ends anywhere: static objects destroyed and the
+  // console flushed.
+  const status = await call(module, module._main, 0, 0);
   try {
     module.exit_program(status);
   } catch (error) {
     if (!(error && error.name === 'ExitStatus')) throw error;
   }
-  const changed = status === 0 && input !== null && !input.reached_end() && !(await code.unchanged());
+  const changed = status === 0 && input !== null && !input.reached_end() && !(await job.code_txt.unchanged());
   return { status, changed, console: console_sink.finish(), file: file_sink.finish() };
+}
+
+// Why each line of code.txt (job.code_txt, a source) was kept or dropped:
+// the report that codelist_explain writes, at most `most_listed` lines of
+// each kind listed, or every line, the kept ones too, where it is negative.
+// Resolves to { status, report } (report: its bytes), status 0 once the
+// report is whole.
+async function explain_codelist(create_module, job, most_listed) {
+  const report = [];
+  const sink = { take: (bytes) => report.push(bytes.slice()) };
+  const { module } = await instance(create_module, job, { take() {} });
+  module.FS.mkdev('/work/explanation.txt', sink_device(module, 66, sink));
+  module.FS.chdir('/work');
+  const status = await call(module, module._codelist_explain, most_listed);
+  const bytes = new Uint8Array(report.reduce((size, part) => size + part.length, 0));
+  report.reduce((at, part) => (bytes.set(part, at), at + part.length), 0);
+  return { status, report: bytes };
 }
 
 // code.txt held in memory, as a source: the tests' and the benchmark's.
@@ -242,4 +268,4 @@ function bytes_source(bytes, piece_size = 8 * 1024 * 1024) {
   };
 }
 
-if (typeof module === 'object' && module.exports) module.exports = { run_codelist, bytes_source };
+if (typeof module === 'object' && module.exports) module.exports = { run_codelist, explain_codelist, bytes_source };

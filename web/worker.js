@@ -27,13 +27,18 @@ function page_source(size, piece_size) {
   };
 }
 
+// The lines that the judge lists of each kind; it counts them all.
+const most_listed = 1000;
+
 async function run(job) {
   let last_report = 0;
+  const code_txt = job.code_txt && job.code_txt.size !== undefined
+    ? page_source(job.code_txt.size, job.code_txt.piece_size) : job.code_txt;
+  let result;
   try {
-    const result = await run_codelist(create_codelist, {
+    result = await run_codelist(create_codelist, {
       wasm_binary,
-      code_txt: job.code_txt && job.code_txt.size !== undefined
-        ? page_source(job.code_txt.size, job.code_txt.piece_size) : job.code_txt,
+      code_txt,
       code_new_txt: job.code_new_txt,
       on_read(bytes) {
         const now = Date.now();
@@ -45,6 +50,17 @@ async function run(job) {
     self.postMessage({ kind: 'done', result });
   } catch (error) {
     self.postMessage({ kind: 'failed', reason: String((error && error.message) || error) });
+    return;
+  }
+  // Why each line was kept or dropped, once the result is shown: the page
+  // never waits for it.
+  if (result.status !== 0 || result.changed || typeof code_txt !== 'object' || code_txt === null) return;
+  try {
+    const { status, report } = await explain_codelist(create_codelist, { wasm_binary, code_txt }, most_listed);
+    if (status !== 0) throw new Error('the judge could not read code.txt');
+    self.postMessage({ kind: 'explained', report }, [report.buffer]);
+  } catch (error) {
+    self.postMessage({ kind: 'explained', failed: String((error && error.message) || error) });
   }
 }
 

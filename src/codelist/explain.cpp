@@ -380,8 +380,10 @@ void write_explanation(textio::input_stream& input, const report_options& option
   const explanation found = explain_code_list(input, [&](const judged_piece& piece) {
     const fate_group group = group_of(piece.what);
     std::size_t& count = listed[static_cast<std::size_t>(group)];
-    const bool wanted =
-        group == fate_group::kept ? options.list_kept : count < options.most_listed;
+    // A code cut from a longer word is kept, but listed as a likely mistake.
+    const bool wanted = group == fate_group::kept && piece.what != fate::code_cut
+                            ? options.list_kept
+                            : count < options.most_listed || options.list_kept;
     if (!wanted) return;
     ++count;
     out(record()

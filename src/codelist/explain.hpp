@@ -104,6 +104,7 @@ struct report_options {
 //   <group> <line> <fate> <hex>        a listed piece, in input order: kept
 //                                      (when asked), near_miss or other; the
 //                                      first most_listed of each dropped group
+//                                      and of the codes cut from a longer word
 //   count <group> <fate> <pieces>      one for every fate, all pieces counted
 //   header <reason> <line>             no_header_reason; the line of the
 //                                      header or would-be header, or 0

@@ -208,8 +208,9 @@ std::string hex(std::string_view bytes) {
 // The report, as the page reads it, and the page's entry that writes it.
 TEST_F(explain_test, writes_the_report_that_the_page_reads) {
   const std::string lower = "0123abcd 89ABCDEF\n";
+  const std::string cut = "0123ABCD 89ABCDEF0\n";
   const std::string input =
-      "Title\n" + block + lower + lower + "Infinite\n" + code + "\x1A" + "gone\r\n";
+      "Title\n" + block + lower + lower + "Infinite\n" + cut + code + "\x1A" + "gone\r\n";
   const std::string report =
       "explanation 1\n"
       "other 1 before_header " +
@@ -218,11 +219,14 @@ TEST_F(explain_test, writes_the_report_that_the_page_reads) {
       "near_miss 4 lower_case " +
       hex(lower) +
       "\n"
+      "kept 7 code_cut " +
+      hex(cut) +
+      "\n"
       "count kept header 1\n"
       "count kept after_header 1\n"
       "count kept code 1\n"
       "count kept code_with_more 0\n"
-      "count kept code_cut 0\n"
+      "count kept code_cut 1\n"
       "count other before_header 1\n"
       "count near_miss code_before_header 0\n"
       "count near_miss lower_case 2\n"
@@ -235,7 +239,7 @@ TEST_F(explain_test, writes_the_report_that_the_page_reads) {
       "count other long_line_piece 0\n"
       "count other text 1\n"
       "header none 2\n"
-      "ctrl_z 8 6\n"
+      "ctrl_z 9 6\n"
       "read ok\n"
       "end\n";
   put_file("code.txt", input);
@@ -251,7 +255,7 @@ TEST_F(explain_test, writes_the_report_that_the_page_reads) {
   EXPECT_EQ(file_bytes("explanation.txt"), with_cr_lf(report));
   EXPECT_EQ(codelist_explain(-1), 0);
   const std::string all = file_bytes("explanation.txt");
-  EXPECT_NE(all.find("\r\nkept 7 code " + hex(code) + "\r\n"), all.npos);
+  EXPECT_NE(all.find("\r\nkept 8 code " + hex(code) + "\r\n"), all.npos);
   EXPECT_NE(all.find("\r\nnear_miss 5 lower_case "), all.npos);
 
   fs::remove("explanation.txt");

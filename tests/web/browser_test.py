@@ -216,8 +216,8 @@ def run_cases(browser, native, example, only, shots):
         ('folder_replaces', 'http', 'folder', {'code.txt': example, 'code_new.txt': b'old\r\n'},
          'was written in the folder', COMPLETION),
         ('folder_missing_code_txt', 'http', 'folder', {'code_new.txt': b'old\r\n'},
-         'Nothing in the folder', OPEN_FAILURE),
-        ('folder_no_code_txt_nothing_made', 'http', 'folder', {}, 'Nothing in the folder', OPEN_FAILURE),
+         'nothing in the folder', OPEN_FAILURE),
+        ('folder_no_code_txt_nothing_made', 'http', 'folder', {}, 'nothing in the folder', OPEN_FAILURE),
     ]
     for name, origin, how, files, said, shown in cases:
         if only and name != only:

@@ -16,7 +16,7 @@ const path = require('path');
 const [module_path, run_path, native, example, corpus] = process.argv.slice(2).map((p) => path.resolve(p));
 const create_codelist = require(module_path);
 const wasm_binary = fs.readFileSync(module_path.replace(/\.js$/, '.wasm'));
-const { run_codelist, bytes_source } = require(run_path);
+const { run_codelist, explain_codelist, bytes_source } = require(run_path);
 
 // A small generator with a fixed seed, so that every run sees the same lists.
 function random_source(seed) {
@@ -101,6 +101,21 @@ function run_native(scratch, job) {
   return { status: done.status, console: done.stdout, file };
 }
 
+// The file that the pieces the judge calls kept make, as the program
+// writes them: the header line, the line after it, the heading, then each
+// code, every line feed as CR LF.
+function kept_file(report) {
+  const lines = report.toString('latin1').split('\r\n');
+  if (lines[lines.length - 2] !== 'end') throw new Error('the report is not whole');
+  const kept = lines.map((line) => line.split(' ')).filter(([group]) => group === 'kept')
+    .map(([, , fate, hex]) => ({ fate, bytes: Buffer.from(hex, 'hex') }));
+  const in_block = (piece) => piece.fate === 'header' || piece.fate === 'after_header';
+  const block = kept.filter(in_block).map((piece) => piece.bytes);
+  const codes = kept.filter((piece) => !in_block(piece)).map((piece) => Buffer.concat([piece.bytes.subarray(0, 17), Buffer.from('\n')]));
+  const file = block.length > 0 ? Buffer.concat([...block, Buffer.from('\nCode\n'), ...codes]) : Buffer.alloc(0);
+  return Buffer.from(file.toString('latin1').replace(/\n/g, '\r\n'), 'latin1');
+}
+
 // Pieces of every size, so that a read waits for its piece at every kind
 // of place: inside a line, at its line end, between a CR and its LF. Not so
 // small that a long list takes thousands of waits.
@@ -128,6 +143,13 @@ async function main() {
       tail: Buffer.from(got.console.tail), file: Buffer.from(await got.file.blob.arrayBuffer()) };
     try {
       for (const key of Object.keys(want)) assert.deepStrictEqual(have[key], want[key], key);
+      // Every line that the judge calls kept is a line of code_new.txt, and
+      // every line of code_new.txt one that it calls kept, in order.
+      if (expected.status === 0 && job.code_txt !== 'folder' && job.code_txt !== null) {
+        const judged = await explain_codelist(create_codelist, { wasm_binary, code_txt: bytes_source(new Uint8Array(job.code_txt)) }, -1);
+        assert.strictEqual(judged.status, 0, 'the judge ended');
+        assert.deepStrictEqual(kept_file(Buffer.from(judged.report)), expected.file, 'the judge');
+      }
     } catch (error) {
       fail(job.name, error.message.split('\n')[0]);
     }

@@ -317,6 +317,28 @@ function cases(example) {
       });
       return { status: 'idle', console: null, download: null };
     }],
+    // Why lines were dropped: a lower-case code is listed with its reason,
+    // and a byte order mark is named as why no header line was found.
+    ...[['a lower-case code', Buffer.concat([example, Buffer.from('0123abcd 89ABCDEF\r\n')]), 'lower_case'],
+      ['a byte order mark', Buffer.from('\xEF\xBB\xBFSCJP01\r\nTitle\r\n0123ABCD 89ABCDEF\r\n', 'latin1'), 'byte_order_mark'],
+    ].map(([what, data, reason]) => [`why: ${what}`, ['http'], async (engine) => {
+      await engine.choose(chosen_file('code.txt', data));
+      await until_ready(engine);
+      for (const end = Date.now() + 60000; await engine.evaluate(() => !page.explanation || page.explanation.running);) {
+        if (Date.now() > end) throw new Error('the page never said why lines were dropped');
+        await sleep(20);
+      }
+      const why = await engine.evaluate(() => ({
+        listed: page.explanation.listed && page.explanation.listed.map((piece) => piece.fate),
+        said: document.getElementById('why-summary').textContent,
+        reasons: texts.en,
+      }));
+      const shown = reason === 'byte_order_mark' ? why.said.includes(why.reasons.no_header_byte_order_mark)
+        : why.listed.includes(reason) && (await engine.evaluate(() => document.getElementById('mistakes').textContent))
+          .includes(why.reasons['fate_' + reason]);
+      if (!shown) throw new Error(`the page does not say ${reason}: ${why.said} ${JSON.stringify(why.listed)}`);
+      return expect_run(data, 'code.txt');
+    }]),
     ['several files, code.txt among them', ['http'], async (engine) => {
       await drop(engine, [['notes.txt', Buffer.from('notes\r\n')], ['code.txt', example]]);
       return { ...expect_run(example, 'code.txt'), notice: 'took_code_txt' };
