@@ -211,6 +211,9 @@ def run_cases(browser, native, example, only, shots):
         ('no_header', 'file', 'drop', {'code.txt': no_header}, 'No header line was found', ''),
         ('shift_jis_header', 'http', 'drop', {'code.txt': sjis_header}, 'Done', 'ゲーム'),
         ('utf8_header', 'http', 'drop', {'code.txt': utf8_header}, 'Done', 'ゲム'),
+        # A Shift-JIS header that, alone, would be valid UTF-8 ("İABCD").
+        ('half_width_katakana', 'http', 'drop', {'code.txt': '\r\nﾄｰABCD\r\nお金\r\n'.encode('shift_jis')},
+         'Done', 'ﾄｰABCD'),
         ('folder_writes_beside', 'http', 'folder', {'code.txt': example},
          'was written in the folder', COMPLETION),
         ('folder_replaces', 'http', 'folder', {'code.txt': example, 'code_new.txt': b'old\r\n'},
