@@ -136,7 +136,7 @@ function input_node(module, source, on_read) {
       if (source.release) source.release(done_with);
     }
     const at = position - index * source.piece_size;
-    const n = Math.min(length, piece.length - at);
+    const n = Math.min(length, piece.length - at, source.size - position);
     buffer.set(piece.subarray(at, at + n), offset);
     return n;
   };

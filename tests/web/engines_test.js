@@ -350,21 +350,28 @@ function cases(example) {
       });
       return { status: 'idle', console: null, download: null, notice: 'several_files' };
     }],
-    // The run's reading (the page's second stream of the file, after the
-    // one that takes stock) is held back until the end of the file, which
-    // the program has not reached, has been changed in place, its size
-    // kept: the run must fail with the program's read error, and offer
-    // nothing.
-    ['a file changed while it is read', ['file'], async (engine) => {
+    // One of the page's streams of the file (the first, which takes stock,
+    // or the second, the run's) is held back until the file has changed:
+    // its end, which the program has not reached, overwritten in place, its
+    // size kept, or a line added. The run must fail with the program's read
+    // error, and offer nothing; only a browser that still reads the file as
+    // it was chosen (WebKit, of a file that grew) may give that file's
+    // result instead. Never one that mixes the two.
+    ...[['a file changed in place while it is read', 2, (file) => {
+      const handle = fs.openSync(file, 'r+');
+      fs.writeSync(handle, Buffer.from('FFFFFFFF 00000000'), 0, 17, list.length - 100);
+      fs.closeSync(handle);
+    }], ['a file grown once it was chosen', 1, (file) => fs.appendFileSync(file, '0123ABCD 89ABCDEF\r\n')],
+    ].map(([what, held_stream, change]) => [what, ['file'], async (engine) => {
       const file = chosen_file('code.txt', list);
-      await engine.evaluate(() => {
+      await engine.evaluate((held_one) => {
         const stream = Blob.prototype.stream;
         let streams = 0;
         const held = new Promise((resolve) => {
           window.test_release = resolve;
         });
         Blob.prototype.stream = function () {
-          if (++streams !== 2) return stream.call(this);
+          if (++streams !== held_one) return stream.call(this);
           const blob = this;
           let reader = null;
           return new ReadableStream({
@@ -378,20 +385,19 @@ function cases(example) {
           });
         };
         window.test_streams = () => streams;
-      });
+      }, held_stream);
       await engine.choose(file);
-      for (const end = Date.now() + 60000; (await engine.evaluate(() => window.test_streams())) < 2;) {
-        if (Date.now() > end) throw new Error('the run never began to read');
+      for (const end = Date.now() + 60000; (await engine.evaluate(() => window.test_streams())) < held_stream;) {
+        if (Date.now() > end) throw new Error('the page never began to read');
         await sleep(20);
       }
-      const handle = fs.openSync(file, 'r+');
-      fs.writeSync(handle, Buffer.from('FFFFFFFF 00000000'), 0, 17, list.length - 100);
-      fs.closeSync(handle);
+      change(file);
       await engine.evaluate(() => window.test_release());
       // "ファイル読み込みエラー" (file read error) and CR LF
       const read_error = Buffer.from('837483408343838b93c782dd8d9e82dd83478389815b0d0a', 'hex');
-      return { status: 'failed', console: read_error, console_ends: true, download: null, named: 'code.txt' };
-    }],
+      return { status: 'failed', console: read_error, console_ends: true, download: null, named: 'code.txt',
+        or: held_stream === 1 ? expect_run(list, 'code.txt') : undefined };
+    }]),
   ];
 }
 
@@ -408,9 +414,10 @@ async function run_engine(name, example, server) {
         try {
           engine.errors();
           await open(engine, origins[origin]);
-          const want = await act(engine);
+          let want = await act(engine);
           await until_ready(engine);
           const got = await shown(engine);
+          if (want.or && got.status === want.or.status) want = want.or;
           const bytes = (base64) => (base64 === null ? null : Buffer.from(base64, 'base64'));
           if (got.status !== want.status) problems.push(`status ${got.status}, not ${want.status}: ${got.status_text}`);
           if ((got.notice || undefined) !== want.notice) problems.push(`notice ${got.notice}, not ${want.notice}`);
