@@ -35,3 +35,20 @@ class scratch_folder_test : public ::testing::Test {
 
   std::filesystem::path dir_;
 };
+
+// The same, with the scratch folder as the current folder, where the tool
+// works.
+class in_scratch_folder_test : public scratch_folder_test {
+ protected:
+  void SetUp() override {
+    scratch_folder_test::SetUp();
+    home_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  void TearDown() override {
+    std::filesystem::current_path(home_);
+    scratch_folder_test::TearDown();
+  }
+
+  std::filesystem::path home_;
+};

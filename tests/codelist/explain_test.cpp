@@ -37,18 +37,8 @@ struct judged {
 };
 
 // Works in a scratch folder, as the tool and the page's entry do.
-class explain_test : public scratch_folder_test {
+class explain_test : public in_scratch_folder_test {
  protected:
-  void SetUp() override {
-    scratch_folder_test::SetUp();
-    home_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    scratch_folder_test::TearDown();
-  }
-
   judged judge(const std::string& bytes,
                std::size_t read_ahead = textio::default_read_ahead) {
     judged j;
@@ -67,8 +57,6 @@ class explain_test : public scratch_folder_test {
     textio::close_stream(*in);
     return j;
   }
-
-  fs::path home_;
 };
 
 const std::string block = "SCJP01\nGame\n";

@@ -21,18 +21,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Runs the tool in a scratch folder, its console caught in a file.
-class extract_codes_test : public scratch_folder_test {
+class extract_codes_test : public in_scratch_folder_test {
  protected:
-  void SetUp() override {
-    scratch_folder_test::SetUp();
-    home_ = fs::current_path();
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(home_);
-    scratch_folder_test::TearDown();
-  }
-
   // The console is a file, or `console` when one is given.
   run_outcome run(const std::string& code_txt, int console = -1) {
     put_file("code.txt", code_txt);
@@ -49,8 +39,6 @@ class extract_codes_test : public scratch_folder_test {
 
   std::string console() const { return file_bytes("console"); }
   std::string code_new() const { return file_bytes("code_new.txt"); }
-
-  fs::path home_;
 };
 
 // A read that fails part-way is never taken for the end of the file, and the
