@@ -273,12 +273,12 @@ extern "C" int __wrap_fstatfs64(int fd, void* fs) {
   return result;
 }
 
-// The tool calls syscall() for statx alone; its arguments are passed on as
-// they came, as words.
+// The tool calls syscall() for statx alone, with its five arguments; they
+// are passed on as they came, as words. No more are read than were given.
 extern "C" long __wrap_syscall(long number, ...) {
   va_list arguments;
   va_start(arguments, number);
-  long word[6];
+  long word[5];
   for (long& w : word) w = va_arg(arguments, long);
   va_end(arguments);
 #ifdef SYS_statx
@@ -291,7 +291,7 @@ extern "C" long __wrap_syscall(long number, ...) {
     }
   }
 #endif
-  return __real_syscall(number, word[0], word[1], word[2], word[3], word[4], word[5]);
+  return __real_syscall(number, word[0], word[1], word[2], word[3], word[4]);
 }
 
 // Every operator new of the tests and of the tool comes here. Each form is
