@@ -205,10 +205,9 @@ if [ -f "$web/codelist.js" ] && command -v node > /dev/null; then
   awk -v w="$web_ms" -v t="$tiny_ms" -v n="$native_ms" 'BEGIN {
     printf "web under node, 32 MB normal list: CPU %.1f ms, of which %.1f ms starting the module; native CPU %.1f ms\n", w, t, n
     printf "web/native CPU per MB: %.2f without the module start, %.2f with it\n", (w - t) / n, w / n }'
-  # Each browser from choosing the list to the result, as the browser test
-  # times it (it needs puppeteer-core, npm ci --prefix tests/web, and
-  # xvfb-run for WebKit), beside the native program on the same list.
-  engines="$root/tests/web/engines_test.js"
+  # Each browser from choosing the list to the result (it needs the browser
+  # test's puppeteer-core, npm ci --prefix tests/web, and xvfb-run for
+  # WebKit), beside the native program on the same list.
   if [ -f "$web/page/index.html" ] && [ -d "$root/tests/web/node_modules/puppeteer-core" ] &&
      command -v xvfb-run > /dev/null; then
     printf '%-9s %6s %10s %10s %12s %10s %10s %11s\n' browser "MB" "wall s" "CPU s" "native wall" "x native" "page MiB" "all MiB"
@@ -217,8 +216,7 @@ if [ -f "$web/codelist.js" ] && command -v node > /dev/null; then
       : > native-$mb.t
       for _ in 1 2 3; do timed native-$mb.t "$tool"; done
       native_s=$(column 1 native-$mb.t | awk '{ printf "%.3f", $1 / 1000 }')
-      xvfb-run -a node "$engines" "$web/page" "$tool" "$root/examples/code.txt" "$root/tests/fuzz/corpus" \
-        --time "$data/normal-$mb.txt" |
+      xvfb-run -a node "$root/bench/web_browsers.js" "$web/page" "$data/normal-$mb.txt" |
         awk -v mb="$mb" -v n="$native_s" '{ printf "%-9s %6d %10.2f %10.2f %12.3f %10.1f %10d %11d\n", $1, mb, $2, $3, n, $2 / n, $5, $6 }'
     done
   fi

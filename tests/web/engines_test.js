@@ -7,14 +7,12 @@
 // violation that an engine reports, and any request for a file the page
 // does not have, fails the case.
 //
-//   node engines_test.js PAGE NATIVE EXAMPLE CORPUS [--engine NAME]... [--time LIST]
+//   node engines_test.js PAGE NATIVE EXAMPLE CORPUS [--engine NAME]...
 //
 // Chromium and Firefox are driven by puppeteer-core (Firefox over WebDriver
 // BiDi), WebKitGTK through WebKitWebDriver, which needs a display (run it
 // under xvfb-run). WebKitWebDriver passes on nothing that the page logs, so
-// there the page's own error and policy events are what is watched. --time
-// runs LIST through the page in each engine and prints the seconds from
-// choosing it to the result, and the browser's peak memory.
+// there the page's own error and policy events are what is watched.
 'use strict';
 
 const child_process = require('child_process');
@@ -35,10 +33,10 @@ const option = (name) => {
   return values;
 };
 const chosen_engines = option('--engine');
-const [time_list] = option('--time');
 const [page_folder, native, example_path, corpus] = argv.filter((a) => a !== '').map((p) => path.resolve(p));
 const page_files = new Set(fs.readdirSync(page_folder).map((name) => '/' + name));
-const work = fs.mkdtempSync(path.join(os.tmpdir(), 'codelist-engines-'));
+// The test's own files, made in main().
+let work;
 
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
@@ -453,70 +451,14 @@ async function run_engine(name, example, server) {
   return { passed, failed };
 }
 
-// Of each process that this one started, the browser's among them, and of
-// theirs: its resident memory in KiB, and the CPU it has used, user and
-// system, in clock ticks.
-function descendants() {
-  const parent_of = new Map();
-  for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
-    try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-      parent_of.set(pid, stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-    } catch {}
-  }
-  const ours = (pid) => pid === String(process.pid) || (parent_of.has(pid) && pid !== '1' && ours(parent_of.get(pid)));
-  const found = [];
-  for (const pid of parent_of.keys()) {
-    if (pid === String(process.pid) || !ours(pid)) continue;
-    try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-      const memory = Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
-      found.push({ memory, ticks: Number(fields[11]) + Number(fields[12]) });
-    } catch {}
-  }
-  return found;
-}
-
-// Prints the wall seconds from choosing the list to the result, the CPU
-// seconds that the browser's processes used meanwhile, and the peak memory
-// of the largest of them (the page's) and of all of them together, in MiB.
-async function time_engine(name, list, server) {
-  const engine = await engines[name]();
-  try {
-    await open(engine, `http://127.0.0.1:${server.server.address().port}/index.html`);
-    const ticks = () => descendants().reduce((sum, process) => sum + process.ticks, 0);
-    const peak = { one: 0, all: 0 };
-    const sampler = setInterval(() => {
-      const memory = descendants().map((process) => process.memory);
-      peak.one = Math.max(peak.one, ...memory);
-      peak.all = Math.max(peak.all, memory.reduce((a, b) => a + b, 0));
-    }, 100);
-    const ticks_before = ticks();
-    const began = Date.now();
-    await engine.choose(list);
-    await until_ready(engine, 1800);
-    const seconds = (Date.now() - began) / 1000;
-    const cpu = (ticks() - ticks_before) / 100;
-    clearInterval(sampler);
-    const { status } = await engine.evaluate(() => ({ status: page.status.key }));
-    console.log(`${name} ${seconds.toFixed(2)} ${cpu.toFixed(2)} ${status} ${(peak.one / 1024).toFixed(0)} ${(peak.all / 1024).toFixed(0)}`);
-  } finally {
-    await engine.close();
-  }
-}
-
 async function main() {
+  work = fs.mkdtempSync(path.join(os.tmpdir(), 'codelist-engines-'));
   const server = await serve();
   const names = chosen_engines.length ? chosen_engines : Object.keys(engines);
   let passed = 0;
   let failed = 0;
   try {
     for (const name of names) {
-      if (time_list) {
-        await time_engine(name, path.resolve(time_list), server);
-        continue;
-      }
       const counts = await run_engine(name, fs.readFileSync(example_path), server);
       passed += counts.passed;
       failed += counts.failed;
@@ -525,11 +467,15 @@ async function main() {
     server.server.close();
     fs.rmSync(work, { recursive: true, force: true });
   }
-  if (!time_list) console.log(`${passed} passed, ${failed} failed, 0 skipped`);
+  console.log(`${passed} passed, ${failed} failed, 0 skipped`);
   process.exitCode = failed === 0 ? 0 : 1;
 }
 
-main().catch((error) => {
-  console.log('FAIL: ' + (error && error.stack || error));
-  process.exitCode = 1;
-});
+// The benchmark drives the page through the same engines.
+module.exports = { engines, serve, open, until_ready };
+if (require.main === module) {
+  main().catch((error) => {
+    console.log('FAIL: ' + (error && error.stack || error));
+    process.exitCode = 1;
+  });
+}
