@@ -51,11 +51,16 @@ const texts = {
     why_heading: 'Why lines were dropped',
     why_running: 'Looking at why lines were dropped…',
     why_failed: 'The page could not tell why lines were dropped ({reason}).',
-    summary: 'Kept {codes} codes and dropped {dropped} lines.',
-    summary_near: 'Kept {codes} codes and dropped {dropped} lines ({near} of them look like mistyped codes).',
-    summary_near_one: 'Kept {codes} codes and dropped {dropped} lines (one of them looks like a mistyped code).',
+    summary: 'Kept {codes} and dropped {dropped}.',
+    summary_near: 'Kept {codes} and dropped {dropped} ({near} of them look like mistyped codes).',
+    summary_near_one: 'Kept {codes} and dropped {dropped} (one of them looks like a mistyped code).',
+    codes: '{count} codes',
+    codes_one: '1 code',
+    lines: '{count} lines',
+    lines_one: '1 line',
     with_more: '{count} of the codes had more after them on their line, which is not copied.',
     ctrl_z: 'Everything after the Ctrl-Z on line {line} ({size}) was ignored, as a Ctrl-Z ends a text file.',
+    ctrl_z_uncounted: 'Everything after the Ctrl-Z on line {line} was ignored, as a Ctrl-Z ends a text file.',
     mistakes_none: 'No dropped line looks like a mistyped code.',
     others_summary: 'Other dropped lines: {count}',
     unlisted: 'Only the first {most} lines of each kind are listed.',
@@ -137,11 +142,16 @@ const texts = {
     why_heading: '除外した行とその理由',
     why_running: '行を除外した理由を調べています…',
     why_failed: '行を除外した理由を調べられませんでした（{reason}）。',
-    summary: 'コード {codes} 行を書き出し、{dropped} 行を除外しました。',
-    summary_near: 'コード {codes} 行を書き出し、{dropped} 行を除外しました（うち {near} 行は、コードの入力ミスのようです）。',
-    summary_near_one: 'コード {codes} 行を書き出し、{dropped} 行を除外しました（うち 1 行は、コードの入力ミスのようです）。',
+    summary: '{codes}を書き出し、{dropped}を除外しました。',
+    summary_near: '{codes}を書き出し、{dropped}を除外しました（うち {near} 行は、コードの入力ミスのようです）。',
+    summary_near_one: '{codes}を書き出し、{dropped}を除外しました（うち 1 行は、コードの入力ミスのようです）。',
+    codes: 'コード {count} 行',
+    codes_one: 'コード 1 行',
+    lines: '{count} 行',
+    lines_one: '1 行',
     with_more: 'コード行のうち {count} 行は、コードの後ろに続く部分（コメントなど）を削除して書き出しました。',
     ctrl_z: '{line} 行目に Ctrl-Z があるため、それより後ろ（{size}）は無視しました。Ctrl-Z はテキストファイルの終わりを表します。',
+    ctrl_z_uncounted: '{line} 行目に Ctrl-Z があるため、それより後ろは無視しました。Ctrl-Z はテキストファイルの終わりを表します。',
     mistakes_none: 'コードの入力ミスと思われる行はありません。',
     others_summary: 'そのほかの除外した行（{count} 行）',
     unlisted: '一覧には、種類ごとに最初の {most} 行だけを表示しています。',
@@ -346,9 +356,13 @@ function show_why() {
   const count = (...fates) => fates.reduce((sum, fate) => sum + (why.counts[fate] || 0), 0);
   const near = count('code_before_header', 'lower_case', 'full_width_shift_jis', 'full_width_utf8', 'spacing',
     'short_word', 'long_word', 'non_hex_letter');
+  // A line longer than the rule's is counted in its pieces, each judged as
+  // a line, here as in the list.
+  const other_count = count('before_header', 'long_line_piece', 'text');
+  const counted = (key, n) => ({ key: n === 1 ? key + '_one' : key, values: { count: n.toLocaleString(page.language) } });
   const values = {
-    codes: count('code', 'code_with_more', 'code_cut').toLocaleString(page.language),
-    dropped: (near + count('before_header', 'text')).toLocaleString(page.language),
+    codes: counted('codes', count('code', 'code_with_more', 'code_cut')),
+    dropped: counted('lines', near + other_count),
     near: near.toLocaleString(page.language),
   };
   const sentences = [];
@@ -357,7 +371,11 @@ function show_why() {
   if (why.counts.code_with_more) {
     sentences.push(text('with_more', { count: why.counts.code_with_more.toLocaleString(page.language) }));
   }
-  if (why.ctrl_z_line) sentences.push(text('ctrl_z', { line: why.ctrl_z_line, size: why.ctrl_z_bytes }));
+  if (why.ctrl_z_line) {
+    // The bytes after it are counted only where they could be read.
+    const size = why.ctrl_z_bytes;
+    sentences.push(size >= 0 ? text('ctrl_z', { line: why.ctrl_z_line, size }) : text('ctrl_z_uncounted', { line: why.ctrl_z_line }));
+  }
   // Japanese sentences follow one another without a space.
   summary.textContent = sentences.join(page.language === 'ja' ? '' : ' ');
   const listed_mistakes = why.listed.filter((piece) => piece.group !== 'other').slice(0, most_shown);
@@ -370,7 +388,6 @@ function show_why() {
     none.textContent = text('mistakes_none');
     mistakes.append(none);
   }
-  const other_count = count('before_header', 'long_line_piece', 'text');
   element('others-summary').textContent = text('others_summary', { count: other_count.toLocaleString(page.language) });
   element('others').classList.toggle('hidden', other_count === 0);
   const unlisted = why.listed.length > listed_mistakes.length + listed_others.length ||
@@ -420,6 +437,8 @@ function set_busy(name) {
   for (const id of ['file', 'folder']) element(id).disabled = busy;
   for (const id of ['progress', 'progress-label']) element(id).classList.toggle('hidden', !busy);
   if (!busy && page.focused && document.activeElement === document.body) page.focused.focus();
+  // A drop refused during the run may be dropped again now.
+  if (!busy && page.notice && page.notice.key === 'busy') show_notice(null);
 }
 
 // The worker reads code.txt in pieces of this size, each asked for when it
@@ -514,18 +533,18 @@ function file_reader(file, on_progress) {
   const time = file.lastModified;
   const sums = [];
   const spare = [];
-  const coming = new Map();
-  let fill = null;
-  let read_to = 0;
-  let last = Promise.resolve();
+  let stock_failed = false;
+  // The reading under way: the program's, then the judge's, each from the
+  // file's start, through a stream of its own.
+  let reading = null;
   const read_ahead = (index) => {
-    fill = fill || stream_filler(file);
+    const { coming, fill } = reading;
     // A piece read ahead may fail before the program asks for it; the
     // failure then waits for the read that asks.
-    for (; read_to <= index; read_to++) {
-      last = last.then(() => fill(spare.pop() || new Uint8Array(piece_size)));
-      last.catch(() => {});
-      coming.set(read_to, last);
+    for (; reading.read_to <= index; reading.read_to++) {
+      reading.last = reading.last.then(() => fill(spare.pop() || new Uint8Array(piece_size)));
+      reading.last.catch(() => {});
+      coming.set(reading.read_to, reading.last);
     }
   };
   const utf8 = utf8_check();
@@ -547,20 +566,22 @@ function file_reader(file, on_progress) {
         }
       } catch {
         sums.push(null);
+        stock_failed = true;
       }
       // A file that is no longer as long as it was when it was chosen has
       // changed: every piece fails.
-      if (read !== size) sums.fill(null).push(null);
+      if (read !== size) {
+        sums.fill(null).push(null);
+        stock_failed = true;
+      }
       this.utf8 = utf8.valid();
     },
-    async piece(index) {
-      // A reading from the start again, the judge's after the program's.
-      if (index === 0 && read_to > 0 && !coming.has(0)) {
-        fill = null;
-        read_to = 0;
-        coming.clear();
-        last = Promise.resolve();
+    // Piece `index` of reading `id`; a reading asks for each piece once.
+    async piece(id, index) {
+      if (!reading || reading.id !== id) {
+        reading = { id, coming: new Map(), fill: stream_filler(file), read_to: 0, last: Promise.resolve() };
       }
+      const { coming } = reading;
       read_ahead(index + 2);
       const bytes = await coming.get(index);
       coming.delete(index);
@@ -572,7 +593,7 @@ function file_reader(file, on_progress) {
     },
     async unchanged() {
       try {
-        return file.size === size && file.lastModified === time;
+        return !stock_failed && file.size === size && file.lastModified === time;
       } catch {
         return false;
       }
@@ -598,10 +619,11 @@ function run_in_worker(job, reader, size) {
     worker.onmessage = (event) => {
       const message = event.data;
       if (message.kind === 'want') {
-        reader.piece(message.index).then(
-          (bytes) => worker.postMessage({ kind: 'piece', index: message.index, bytes: bytes.buffer, length: bytes.length },
+        const { reading, index } = message;
+        reader.piece(reading, index).then(
+          (bytes) => worker.postMessage({ kind: 'piece', reading, index, bytes: bytes.buffer, length: bytes.length },
             [bytes.buffer]),
-          (error) => worker.postMessage({ kind: 'piece', index: message.index, failed: String(error) }));
+          (error) => worker.postMessage({ kind: 'piece', reading, index, failed: String(error) }));
       } else if (message.kind === 'release') {
         reader.release(message.bytes);
       } else if (message.kind === 'check') {
@@ -615,7 +637,10 @@ function run_in_worker(job, reader, size) {
         if (!(message.result.status === 0 && !message.result.changed && reader)) finish();
       } else if (message.kind === 'explained') {
         finish();
-        page.explanation = message.failed ? { failed: message.failed } : read_report(message.report);
+        const { failed } = message;
+        page.explanation = failed
+          ? { failed: texts.en['reason_' + failed.name] ? { key: 'reason_' + failed.name } : reason(failed) }
+          : read_report(message.report);
         show_why();
       } else {
         finish();
@@ -755,6 +780,21 @@ async function run_folder() {
   }
   const folder_name = folder.name || '/';
   const name = { key: 'in_folder', values: { name: 'code.txt', folder: folder_name } };
+  await looking_up(name, () => folder_run(folder, folder_name, name));
+}
+
+// The page is taken from the moment something is given to it: looking up
+// a folder's files, before the run, takes time too.
+async function looking_up(name, work) {
+  page.running = name;
+  try {
+    await work();
+  } finally {
+    if (page.running === name) page.running = null;
+  }
+}
+
+async function folder_run(folder, folder_name, name) {
   let code;
   let job;
   try {
@@ -821,6 +861,11 @@ async function run_drop(transfer) {
     .map((item) => item.kind === 'file' && item.webkitGetAsEntry && item.webkitGetAsEntry())
     .filter((entry) => entry);
   const files = [...(transfer.files || [])];
+  const given = entries.length ? entries[0].name : files.length ? files[0].name : null;
+  if (given !== null) await looking_up(given, () => take_drop(entries, files));
+}
+
+async function take_drop(entries, files) {
   try {
     if (entries.length === 1 && entries[0].isDirectory) {
       const folder = entries[0].name;

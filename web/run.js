@@ -128,6 +128,7 @@ function input_node(module, source, on_read) {
     if (position >= source.size) return checked ? 0 : undefined;
     const index = Math.floor(position / source.piece_size);
     const piece = arrived.get(index);
+    ask(index);
     ask(index + 1);
     if (!piece) return undefined;
     const done_with = arrived.get(index - 1);

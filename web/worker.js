@@ -17,11 +17,13 @@ function ask_page(message, key) {
   });
 }
 
-function page_source(size, piece_size) {
+// code.txt as the page reads it, from its start, for one reading: the
+// program's, then the judge's.
+function page_source({ size, piece_size }, reading) {
   return {
     size,
     piece_size,
-    piece: (index) => ask_page({ kind: 'want', index }, 'piece ' + index),
+    piece: (index) => ask_page({ kind: 'want', reading, index }, `piece ${reading} ${index}`),
     unchanged: () => ask_page({ kind: 'check' }, 'check'),
     release: (bytes) => self.postMessage({ kind: 'release', bytes: bytes.buffer }, [bytes.buffer]),
   };
@@ -32,8 +34,8 @@ const most_listed = 1000;
 
 async function run(job) {
   let last_report = 0;
-  const code_txt = job.code_txt && job.code_txt.size !== undefined
-    ? page_source(job.code_txt.size, job.code_txt.piece_size) : job.code_txt;
+  const from_page = job.code_txt && job.code_txt.size !== undefined;
+  const code_txt = from_page ? page_source(job.code_txt, 'program') : job.code_txt;
   let result;
   try {
     result = await run_codelist(create_codelist, {
@@ -54,13 +56,18 @@ async function run(job) {
   }
   // Why each line was kept or dropped, once the result is shown: the page
   // never waits for it.
-  if (result.status !== 0 || result.changed || typeof code_txt !== 'object' || code_txt === null) return;
+  if (result.status !== 0 || result.changed || !from_page) return;
   try {
-    const { status, report } = await explain_codelist(create_codelist, { wasm_binary, code_txt }, most_listed);
-    if (status !== 0) throw new Error('the judge could not read code.txt');
+    const judged = { wasm_binary, code_txt: page_source(job.code_txt, 'judge') };
+    const { status, report } = await explain_codelist(create_codelist, judged, most_listed);
+    // A report is whole once it says that code.txt was read to its end.
+    if (status !== 0 || !/\r\nread ok\r\nend\r\n$/.test(new TextDecoder('ascii').decode(report))) {
+      self.postMessage({ kind: 'explained', failed: { name: 'NotReadableError', message: 'code.txt was not read whole' } });
+      return;
+    }
     self.postMessage({ kind: 'explained', report }, [report.buffer]);
   } catch (error) {
-    self.postMessage({ kind: 'explained', failed: String((error && error.message) || error) });
+    self.postMessage({ kind: 'explained', failed: { name: error && error.name, message: String((error && error.message) || error) } });
   }
 }
 
@@ -70,10 +77,12 @@ self.onmessage = (event) => {
     run(message.job);
     return;
   }
-  const key = message.kind === 'piece' ? 'piece ' + message.index : 'check';
+  const key = message.kind === 'piece' ? `piece ${message.reading} ${message.index}` : 'check';
   const answer = waiting.get(key);
   waiting.delete(key);
-  if (message.failed) {
+  if (!answer) {
+    // Nothing waits for it any more.
+  } else if (message.failed) {
     answer.reject(new Error(message.failed));
   } else {
     answer.resolve(message.kind === 'piece' ? new Uint8Array(message.bytes, 0, message.length) : message.unchanged);

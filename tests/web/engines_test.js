@@ -231,6 +231,15 @@ async function until_ready(engine, seconds = 120) {
   }
 }
 
+// Waits for the page to say why lines were dropped.
+async function until_explained(engine) {
+  await until_ready(engine);
+  for (const end = Date.now() + 60000; await engine.evaluate(() => !page.explanation || page.explanation.running);) {
+    if (Date.now() > end) throw new Error('the page never said why lines were dropped');
+    await sleep(20);
+  }
+}
+
 // Puts the page in a state to be given a file: loaded, watched, and marked
 // as not yet having run.
 async function open(engine, url) {
@@ -294,9 +303,15 @@ function cases(example) {
       await engine.choose(chosen_file('list.txt', data));
       return expect_run(data, 'list.txt');
     }]),
+    // The judge reads every piece too, after the program.
     ['a list of several pieces', ['file'], async (engine) => {
       await engine.choose(chosen_file('code.txt', list));
-      return expect_run(list, 'code.txt');
+      await until_explained(engine);
+      const counts = await engine.evaluate(() => page.explanation.counts);
+      const expected = expect_run(list, 'code.txt');
+      const codes = expected.download.toString('latin1').split('\r\n').length - 5;
+      if (!counts || counts.code_with_more !== codes) throw new Error(`the judge counted ${JSON.stringify(counts)}, not ${codes} codes`);
+      return expected;
     }],
     // Where the browser cannot open folders, the page says so, and offers
     // no button that would do nothing.
@@ -321,11 +336,7 @@ function cases(example) {
       ['a byte order mark', Buffer.from('\xEF\xBB\xBFSCJP01\r\nTitle\r\n0123ABCD 89ABCDEF\r\n', 'latin1'), 'byte_order_mark'],
     ].map(([what, data, reason]) => [`why: ${what}`, ['http'], async (engine) => {
       await engine.choose(chosen_file('code.txt', data));
-      await until_ready(engine);
-      for (const end = Date.now() + 60000; await engine.evaluate(() => !page.explanation || page.explanation.running);) {
-        if (Date.now() > end) throw new Error('the page never said why lines were dropped');
-        await sleep(20);
-      }
+      await until_explained(engine);
       const why = await engine.evaluate(() => ({
         listed: page.explanation.listed && page.explanation.listed.map((piece) => piece.fate),
         said: document.getElementById('why-summary').textContent,
