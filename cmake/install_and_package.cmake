@@ -48,8 +48,8 @@ message(STATUS "Packages date their files ${source_date}, from ${source_date_fro
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# Both zips hold the user's guides, the licence and the example beside the
-# program or the page. Notepad on a Japanese Windows takes a text without a
+# Both zips hold the user's guides, with the page's pictures that they show,
+# the licence and the example beside the program or the page. Notepad on a Japanese Windows takes a text without a
 # byte order mark for Shift-JIS, and before Windows 10 shows LF-only lines as
 # one: the zips' READMEs are UTF-8 with a byte order mark and CR LF. The
 # documents of docs/ are for builders and packagers, who read the sources.
@@ -64,6 +64,7 @@ function(codelist_install_zip_guides)
   endforeach()
   install(FILES LICENSE DESTINATION .)
   install(FILES examples/code.txt DESTINATION examples)
+  install(FILES web/screenshot-en.png web/screenshot-ja.png DESTINATION web)
 endfunction()
 
 if(EMSCRIPTEN)
@@ -111,6 +112,8 @@ else()
           DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT documents)
   install(FILES examples/code.txt
           DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples COMPONENT documents)
+  install(FILES web/screenshot-en.png web/screenshot-ja.png
+          DESTINATION ${CMAKE_INSTALL_DOCDIR}/web COMPONENT documents)
   # Where Debian and Fedora keep a package's documents, so the README's links
   # to docs/ hold there too.
   install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs COMPONENT documents
