@@ -296,12 +296,19 @@ function failure_meaning(printed) {
 }
 
 // The judge's report (see explanation.txt in the sources): its counts, the
-// lines it lists, and why no header line was found.
+// lines it lists, and why no header line was found; null unless it is whole
+// and says that code.txt was read to its end.
 function read_report(bytes) {
   const report = { counts: {}, listed: [], header: 'none', header_line: 0, ctrl_z_line: 0, ctrl_z_bytes: 0 };
+  let read = null;
+  let whole = false;
   for (const line of new TextDecoder('ascii').decode(bytes).split('\r\n')) {
     const [what, ...fields] = line.split(' ');
-    if (what === 'count') {
+    if (what === 'read') {
+      read = fields[0];
+    } else if (what === 'end') {
+      whole = true;
+    } else if (what === 'count') {
       report.counts[fields[1]] = Number(fields[2]);
     } else if (what === 'header') {
       [report.header, report.header_line] = [fields[0], Number(fields[1])];
@@ -314,7 +321,7 @@ function read_report(bytes) {
       report.listed.push({ group: what, line: Number(fields[0]), fate: fields[1], bytes: piece });
     }
   }
-  return report;
+  return whole && read === 'ok' ? report : null;
 }
 
 // The lines that the judge lists, the likely mistakes apart from the rest,
@@ -533,7 +540,6 @@ function file_reader(file, on_progress) {
   const time = file.lastModified;
   const sums = [];
   const spare = [];
-  let stock_failed = false;
   // The reading under way: the program's, then the judge's, each from the
   // file's start, through a stream of its own.
   let reading = null;
@@ -566,14 +572,10 @@ function file_reader(file, on_progress) {
         }
       } catch {
         sums.push(null);
-        stock_failed = true;
       }
       // A file that is no longer as long as it was when it was chosen has
       // changed: every piece fails.
-      if (read !== size) {
-        sums.fill(null).push(null);
-        stock_failed = true;
-      }
+      if (read !== size) sums.fill(null).push(null);
       this.utf8 = utf8.valid();
     },
     // Piece `index` of reading `id`; a reading asks for each piece once.
@@ -593,7 +595,7 @@ function file_reader(file, on_progress) {
     },
     async unchanged() {
       try {
-        return !stock_failed && file.size === size && file.lastModified === time;
+        return !sums.includes(null) && file.size === size && file.lastModified === time;
       } catch {
         return false;
       }
@@ -633,14 +635,15 @@ function run_in_worker(job, reader, size) {
         // screen reader.
         show_progress(size + message.read, 2 * size);
       } else if (message.kind === 'done') {
-        resolve(message.result);
-        if (!(message.result.status === 0 && !message.result.changed && reader)) finish();
+        resolve({ ...message.result, judging: message.judging });
+        if (!message.judging) finish();
       } else if (message.kind === 'explained') {
         finish();
-        const { failed } = message;
-        page.explanation = failed
-          ? { failed: texts.en['reason_' + failed.name] ? { key: 'reason_' + failed.name } : reason(failed) }
-          : read_report(message.report);
+        const report = message.status === 0 ? read_report(message.report) : null;
+        // A report that is not whole says that code.txt could not be read.
+        const failed = message.failed || { name: 'NotReadableError' };
+        page.explanation = report ||
+          { failed: texts.en['reason_' + failed.name] ? { key: 'reason_' + failed.name } : reason(failed) };
         show_why();
       } else {
         finish();
@@ -675,7 +678,7 @@ async function start(job, file, name) {
   const result = await run_in_worker(reader ? { ...job, code_txt: reader.job } : job, reader, size);
   page.console = { ...result.console, echo: result.file.size, encoding: reader && reader.utf8 ? 'utf8' : 'shift_jis' };
   show_console();
-  if (result.status === 0 && !result.changed && reader) {
+  if (result.judging) {
     page.explanation = { running: true };
     show_why();
   }
@@ -689,8 +692,9 @@ function show_failure(key, values, result) {
     { ...values, status: result.status, meaning: meaning ? { key: meaning, values } : '' });
 }
 
-// One thing at a time: the page is busy until `work` has shown its last
-// status, a folder's code_new.txt written and all.
+// One thing at a time: the page is busy from the moment something is given
+// to it (looking up a folder's files takes time too) until `work` has shown
+// its last status, a folder's code_new.txt written and all.
 async function one_at_a_time(name, work) {
   set_busy(name);
   try {
@@ -700,20 +704,21 @@ async function one_at_a_time(name, work) {
   }
 }
 
-function run_file(file, name = file.name) {
-  return one_at_a_time(name, async () => {
-    try {
-      const result = await start({ code_new_txt: 'file' }, file, name);
-      if (result.changed || result.status !== 0) {
-        show_failure('failed', { name }, result);
-      } else {
-        offer_download(result.file.blob);
-        show_status(result.console.total === 0 ? 'no_header' : 'done', { name, size: result.file.size });
-      }
-    } catch (error) {
-      show_status('crashed', { name, reason: reason(error) });
+// Runs the program on `file`, with the page busy.
+async function run_file(file, name = file.name) {
+  // What was given may have been a drop of several files, or a folder.
+  page.running = name;
+  try {
+    const result = await start({ code_new_txt: 'file' }, file, name);
+    if (result.changed || result.status !== 0) {
+      show_failure('failed', { name }, result);
+    } else {
+      offer_download(result.file.blob);
+      show_status(result.console.total === 0 ? 'no_header' : 'done', { name, size: result.file.size });
     }
-  });
+  } catch (error) {
+    show_status('crashed', { name, reason: reason(error) });
+  }
 }
 
 // What a name in the folder is: a file (with its handle), a folder, or
@@ -780,18 +785,7 @@ async function run_folder() {
   }
   const folder_name = folder.name || '/';
   const name = { key: 'in_folder', values: { name: 'code.txt', folder: folder_name } };
-  await looking_up(name, () => folder_run(folder, folder_name, name));
-}
-
-// The page is taken from the moment something is given to it: looking up
-// a folder's files, before the run, takes time too.
-async function looking_up(name, work) {
-  page.running = name;
-  try {
-    await work();
-  } finally {
-    if (page.running === name) page.running = null;
-  }
+  await one_at_a_time(name, () => folder_run(folder, folder_name, name));
 }
 
 async function folder_run(folder, folder_name, name) {
@@ -806,29 +800,27 @@ async function folder_run(folder, folder_name, name) {
     show_status('folder_failed', { reason: reason(error) });
     return;
   }
-  await one_at_a_time(name, async () => {
-    let result;
-    try {
-      result = await start(job, code instanceof Blob ? code : null, name);
-    } catch (error) {
-      show_status('crashed', { name, reason: reason(error) });
-      return;
-    }
-    if (result.changed || result.status !== 0) {
-      show_failure('failed_folder', { name, folder: folder_name }, result);
-      return;
-    }
-    offer_download(result.file.blob);
-    try {
-      await write_beside(folder, result.file.blob);
-    } catch (error) {
-      show_status('write_failed', { folder: folder_name, reason: reason(error) });
-      return;
-    }
-    show_status(result.console.total === 0 ? 'no_header_folder' : 'done_folder', {
-      folder: folder_name,
-      size: result.file.size,
-    });
+  let result;
+  try {
+    result = await start(job, code instanceof Blob ? code : null, name);
+  } catch (error) {
+    show_status('crashed', { name, reason: reason(error) });
+    return;
+  }
+  if (result.changed || result.status !== 0) {
+    show_failure('failed_folder', { name, folder: folder_name }, result);
+    return;
+  }
+  offer_download(result.file.blob);
+  try {
+    await write_beside(folder, result.file.blob);
+  } catch (error) {
+    show_status('write_failed', { folder: folder_name, reason: reason(error) });
+    return;
+  }
+  show_status(result.console.total === 0 ? 'no_header_folder' : 'done_folder', {
+    folder: folder_name,
+    size: result.file.size,
   });
 }
 
@@ -862,7 +854,7 @@ async function run_drop(transfer) {
     .filter((entry) => entry);
   const files = [...(transfer.files || [])];
   const given = entries.length ? entries[0].name : files.length ? files[0].name : null;
-  if (given !== null) await looking_up(given, () => take_drop(entries, files));
+  if (given !== null) await one_at_a_time(given, () => take_drop(entries, files));
 }
 
 async function take_drop(entries, files) {
@@ -903,7 +895,7 @@ function set_up() {
     event.target.value = '';
     if (file && !page.running) {
       show_notice(null);
-      run_file(file);
+      one_at_a_time(file.name, () => run_file(file));
     }
   });
   if (window.showDirectoryPicker) {

@@ -148,9 +148,8 @@ function input_node(module, source, on_read) {
         checked = true;
       });
     }
-    const index = Math.floor(position / source.piece_size);
-    ask(index);
-    return asked.get(index);
+    // take() has asked for it.
+    return asked.get(Math.floor(position / source.piece_size));
   };
 
   node.stream_ops = Object.assign({}, node.stream_ops, {
