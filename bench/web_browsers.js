@@ -18,20 +18,18 @@ const { engines, serve, open, until_ready } = require('../tests/web/engines_test
 // theirs: its resident memory in KiB, and the CPU it has used, user and
 // system, in clock ticks.
 function descendants() {
-  const parent_of = new Map();
+  const fields_of = new Map();
   for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
     try {
       const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-      parent_of.set(pid, stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+      fields_of.set(pid, stat.slice(stat.lastIndexOf(')') + 2).split(' '));
     } catch {}
   }
-  const ours = (pid) => pid === String(process.pid) || (parent_of.has(pid) && pid !== '1' && ours(parent_of.get(pid)));
+  const ours = (pid) => pid === String(process.pid) || (fields_of.has(pid) && pid !== '1' && ours(fields_of.get(pid)[1]));
   const found = [];
-  for (const pid of parent_of.keys()) {
+  for (const [pid, fields] of fields_of) {
     if (pid === String(process.pid) || !ours(pid)) continue;
     try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
       const memory = Number(/VmRSS:\s+(\d+)/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'))[1]);
       found.push({ memory, ticks: Number(fields[11]) + Number(fields[12]) });
     } catch {}
