@@ -290,6 +290,11 @@ function cases(example) {
   };
   const corpus_files = fs.readdirSync(corpus).sort().map((name) => fs.readFileSync(path.join(corpus, name)));
   const list = long_list();
+  const overwrite_end = (file) => {
+    const handle = fs.openSync(file, 'r+');
+    fs.writeSync(handle, Buffer.from('FFFFFFFF 00000000'), 0, 17, list.length - 100);
+    fs.closeSync(handle);
+  };
   return [
     ['the example, chosen', ['file', 'http'], async (engine) => {
       await engine.choose(chosen_file('code.txt', example));
@@ -360,17 +365,17 @@ function cases(example) {
       return { status: 'idle', console: null, download: null, notice: 'several_files' };
     }],
     // One of the page's streams of the file (the first, which takes stock,
-    // or the second, the run's) is held back until the file has changed:
-    // its end, which the program has not reached, overwritten in place, its
-    // size kept, or a line added. The run must fail with the program's read
-    // error, and offer nothing; only a browser that still reads the file as
-    // it was chosen (WebKit, of a file that grew) may give that file's
-    // result instead. Never one that mixes the two.
-    ...[['a file changed in place while it is read', 2, (file) => {
-      const handle = fs.openSync(file, 'r+');
-      fs.writeSync(handle, Buffer.from('FFFFFFFF 00000000'), 0, 17, list.length - 100);
-      fs.closeSync(handle);
-    }], ['a file grown once it was chosen', 1, (file) => fs.appendFileSync(file, '0123ABCD 89ABCDEF\r\n')],
+    // the second, the run's, or the third, the judge's) is held back until
+    // the file has changed: its end, which the program has not reached,
+    // overwritten in place, its size kept, or a line added. The run must
+    // fail with the program's read error, and offer nothing; only a browser
+    // that still reads the file as it was chosen (WebKit, of a file that
+    // grew) may give that file's result instead. Never one that mixes the
+    // two. A file changed after the run keeps its result, but the page
+    // gives no reasons for what the file no longer holds.
+    ...[['a file changed in place while it is read', 2, overwrite_end],
+      ['a file grown once it was chosen', 1, (file) => fs.appendFileSync(file, '0123ABCD 89ABCDEF\r\n')],
+      ['a file changed while the reasons are read', 3, overwrite_end],
     ].map(([what, held_stream, change]) => [what, ['file'], async (engine) => {
       const file = chosen_file('code.txt', list);
       await engine.evaluate((held_one) => {
@@ -402,6 +407,11 @@ function cases(example) {
       }
       change(file);
       await engine.evaluate(() => window.test_release());
+      if (held_stream === 3) {
+        await until_explained(engine);
+        if (!(await engine.evaluate(() => Boolean(page.explanation.failed)))) throw new Error('the page gave reasons for a changed file');
+        return expect_run(list, 'code.txt');
+      }
       // "ファイル読み込みエラー" (file read error) and CR LF
       const read_error = Buffer.from('837483408343838b93c782dd8d9e82dd83478389815b0d0a', 'hex');
       return { status: 'failed', console: read_error, console_ends: true, download: null, named: 'code.txt',
